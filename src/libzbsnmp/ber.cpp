@@ -1,0 +1,268 @@
+/* BER codec for the subset SNMP v1/v2c uses (X.690 with one-octet identifiers
+   and definite lengths of at most four length octets). */
+#include "internal.h"
+
+#include <string.h>
+
+int BerReadHeader(const uint8_t *data, uint32_t available, uint32_t *type, uint32_t *length,
+                  const uint8_t **content, uint32_t *headerSize)
+{
+   if (data == nullptr || available < 2)
+      return 0;
+   uint8_t id = data[0];
+   if ((id & 0x1F) == 0x1F) /* X.690 8.1.2.4: high-tag-number form */
+      return 0;
+   uint8_t first = data[1];
+   uint32_t len, hdr;
+   if ((first & 0x80) == 0)
+   {
+      len = first;
+      hdr = 2;
+   }
+   else
+   {
+      uint32_t n = first & 0x7F;
+      if (n == 0 || n > 4) /* 0x80 is the indefinite form (X.690 8.1.3.6) */
+         return 0;
+      if (available - 2 < n)
+         return 0;
+      len = 0;
+      for (uint32_t i = 0; i < n; i++)
+         len = (len << 8) | data[2 + i];
+      hdr = 2 + n;
+   }
+   *type = id;
+   *length = len;
+   *content = data + hdr;
+   *headerSize = hdr;
+   return 1;
+}
+
+int BerGetElement(BerCursor *c, uint32_t *type, BerCursor *content)
+{
+   uint32_t t, len, hdr;
+   const uint8_t *start;
+   if (!BerReadHeader(c->p, c->left, &t, &len, &start, &hdr))
+      return 0;
+   if (len > c->left - hdr)
+      return 0;
+   *type = t;
+   content->p = start;
+   content->left = len;
+   c->p += hdr + len;
+   c->left -= hdr + len;
+   return 1;
+}
+
+static bool IsInt32Kind(uint32_t type)
+{
+   return type == ASN_TYPE_INTEGER || type == ASN_TYPE_COUNTER32 || type == ASN_TYPE_GAUGE32 ||
+          type == ASN_TYPE_TIMETICKS || type == ASN_TYPE_UINTEGER32;
+}
+
+/* Sign-extended big-endian value of 1..maxLen octets; with maxLen + 1 octets
+   the first is dropped (the unsigned form with a leading zero octet). */
+static int DecodeInteger(const uint8_t *content, uint32_t length, uint32_t width, uint64_t *out)
+{
+   if (length == 0 || length > width + 1)
+      return 0;
+   uint64_t v = (content[0] & 0x80) ? UINT64_MAX : 0;
+   uint32_t i = (length == width + 1) ? 1 : 0;
+   for (; i < length; i++)
+      v = (v << 8) | content[i];
+   *out = v;
+   return 1;
+}
+
+int BerDecodeValue(uint32_t type, const uint8_t *content, uint32_t length, void *out)
+{
+   if (IsInt32Kind(type))
+   {
+      uint64_t v;
+      if (!DecodeInteger(content, length, 4, &v))
+         return 0;
+      uint32_t v32 = (uint32_t)v;
+      memcpy(out, &v32, 4);
+      return 1;
+   }
+   if (type == ASN_TYPE_COUNTER64)
+   {
+      uint64_t v;
+      if (!DecodeInteger(content, length, 8, &v))
+         return 0;
+      memcpy(out, &v, 8);
+      return 1;
+   }
+   if (type == ASN_TYPE_OBJECT_ID)
+   {
+      BerOidValue *oid = (BerOidValue *)out;
+      if (length == 0)
+         return 1;
+      uint32_t *ids = (uint32_t *)malloc(((size_t)length + 1) * sizeof(uint32_t));
+      if (ids == nullptr)
+         return 0;
+      /* The first octet always stands alone for the first two arcs. */
+      ids[0] = content[0] / 40;
+      ids[1] = content[0] % 40;
+      uint32_t count = 2;
+      uint32_t acc = 0;
+      for (uint32_t i = 1; i < length; i++)
+      {
+         acc = (acc << 7) | (content[i] & 0x7F);
+         if ((content[i] & 0x80) == 0)
+         {
+            ids[count++] = acc;
+            acc = 0;
+         }
+      }
+      /* An unfinished last group is dropped. */
+      oid->count = count;
+      oid->ids = ids;
+      return 1;
+   }
+   if (length > 0)
+      memcpy(out, content, length);
+   return 1;
+}
+
+static uint32_t SubIdLength(uint32_t v)
+{
+   return v <= 0x7F ? 1 : v <= 0x3FFF ? 2 : v <= 0x1FFFFF ? 3 : v <= 0x0FFFFFFF ? 4 : 5;
+}
+
+static uint32_t UnsignedLength(uint64_t v, uint32_t width)
+{
+   uint32_t n = width;
+   while (n > 1 && ((v >> ((n - 1) * 8)) & 0xFF) == 0)
+      n--;
+   /* A top bit set would read as negative: one more zero octet. */
+   return ((v >> ((n - 1) * 8)) & 0x80) ? n + 1 : n;
+}
+
+static uint32_t SignedLength(int32_t v)
+{
+   uint32_t n = 4;
+   uint32_t u = (uint32_t)v;
+   while (n > 1)
+   {
+      uint32_t top9 = (u >> ((n - 1) * 8 - 1)) & 0x1FF;
+      if (top9 != 0 && top9 != 0x1FF)
+         break;
+      n--;
+   }
+   return n;
+}
+
+static uint32_t LoadU32(const void *data)
+{
+   uint32_t v;
+   memcpy(&v, data, 4);
+   return v;
+}
+
+uint32_t BerContentLength(uint32_t type, const void *data, uint32_t length)
+{
+   if (type == ASN_TYPE_INTEGER)
+      return SignedLength((int32_t)LoadU32(data));
+   if (IsInt32Kind(type))
+      return UnsignedLength(LoadU32(data), 4);
+   if (type == ASN_TYPE_COUNTER64)
+   {
+      uint64_t v;
+      memcpy(&v, data, 8);
+      return UnsignedLength(v, 8);
+   }
+   if (type == ASN_TYPE_NULL)
+      return 0;
+   if (type == ASN_TYPE_OBJECT_ID)
+   {
+      uint32_t count = length / 4;
+      if (count < 2)
+         return 0;
+      const uint8_t *bytes = (const uint8_t *)data;
+      uint32_t total = 1;
+      for (uint32_t i = 2; i < count; i++)
+         total += SubIdLength(LoadU32(bytes + (size_t)i * 4));
+      return total;
+   }
+   return length;
+}
+
+uint32_t BerWriteHeader(uint32_t type, uint32_t contentLength, uint8_t *out)
+{
+   out[0] = (uint8_t)type;
+   if (contentLength < 0x80)
+   {
+      out[1] = (uint8_t)contentLength;
+      return 2;
+   }
+   uint32_t n = BerHeaderLength(contentLength) - 2;
+   out[1] = (uint8_t)(0x80 | n);
+   for (uint32_t i = 0; i < n; i++)
+      out[2 + i] = (uint8_t)(contentLength >> ((n - 1 - i) * 8));
+   return 2 + n;
+}
+
+static uint32_t PutUnsigned(uint64_t v, uint32_t n, uint8_t *out)
+{
+   for (uint32_t i = 0; i < n; i++)
+      out[i] = (n - 1 - i) < 8 ? (uint8_t)(v >> ((n - 1 - i) * 8)) : 0;
+   return n;
+}
+
+uint32_t BerEncodeValue(uint32_t type, const void *data, uint32_t length, uint8_t *out)
+{
+   if (type == ASN_TYPE_INTEGER)
+   {
+      uint32_t v = LoadU32(data);
+      return PutUnsigned(v, SignedLength((int32_t)v), out);
+   }
+   if (IsInt32Kind(type))
+   {
+      uint32_t v = LoadU32(data);
+      return PutUnsigned(v, UnsignedLength(v, 4), out);
+   }
+   if (type == ASN_TYPE_COUNTER64)
+   {
+      uint64_t v;
+      memcpy(&v, data, 8);
+      return PutUnsigned(v, UnsignedLength(v, 8), out);
+   }
+   if (type == ASN_TYPE_NULL)
+      return 0;
+   if (type == ASN_TYPE_OBJECT_ID)
+   {
+      uint32_t count = length / 4;
+      if (count < 2)
+         return 0;
+      const uint8_t *bytes = (const uint8_t *)data;
+      uint8_t *p = out;
+      *p++ = (uint8_t)(40 * LoadU32(bytes) + LoadU32(bytes + 4));
+      for (uint32_t i = 2; i < count; i++)
+      {
+         uint32_t v = LoadU32(bytes + (size_t)i * 4);
+         uint32_t g = SubIdLength(v);
+         for (uint32_t j = g; j > 1; j--)
+            *p++ = (uint8_t)(0x80 | ((v >> ((j - 1) * 7)) & 0x7F));
+         *p++ = (uint8_t)(v & 0x7F);
+      }
+      return (uint32_t)(p - out);
+   }
+   if (length > 0)
+      memcpy(out, data, length);
+   return length;
+}
+
+uint32_t BerWriteElement(uint32_t type, const void *data, uint32_t length, uint8_t *out,
+                         uint32_t outSize)
+{
+   if (outSize < 2)
+      return 0;
+   uint32_t contentLength = BerContentLength(type, data, length);
+   uint32_t header = BerHeaderLength(contentLength);
+   if (outSize < header || outSize - header < contentLength)
+      return 0;
+   BerWriteHeader(type, contentLength, out);
+   BerEncodeValue(type, data, length, out + header);
+   return header + contentLength;
+}

@@ -1,0 +1,115 @@
+/* Internal routines of libzbsnmp: base helpers, byte order and the BER codec.
+   Not installed; not exported (hidden visibility). */
+#ifndef ZBSNMP_INTERNAL_H
+#define ZBSNMP_INTERNAL_H
+
+#include "zbsnmp.h"
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdlib.h>
+
+#include <memory>
+
+/* ---- Base routines ---- */
+
+/* Copy of size bytes from src in a new malloc block; NULL for size 0. */
+void *zb_memdup(const void *src, uint32_t size);
+/* Writes the address (host byte order) as dotted decimal into buffer (>= 16 bytes). */
+char *IpToStr(uint32_t addr, char *buffer);
+/* Unsigned 64-bit value of text under base 0 (0x hex, leading 0 octal, else
+   decimal); saturates at UINT64_MAX; a leading '-' negates modulo 2^64. */
+uint64_t zb_strtoull(const char *text, char **end, int base);
+uint64_t zb_bswap_64(uint64_t v);
+/* strdup on the malloc heap; NULL for NULL. */
+char *zb_strdup(const char *s);
+
+struct FreeDeleter
+{
+   void operator()(void *p) const { free(p); }
+};
+
+/* ---- Byte order ---- */
+static inline uint16_t GetBE16(const uint8_t *p) { return (uint16_t)((p[0] << 8) | p[1]); }
+static inline uint32_t GetBE32(const uint8_t *p)
+{
+   return ((uint32_t)p[0] << 24) | ((uint32_t)p[1] << 16) | ((uint32_t)p[2] << 8) | p[3];
+}
+static inline void PutBE16(uint8_t *p, uint16_t v)
+{
+   p[0] = (uint8_t)(v >> 8);
+   p[1] = (uint8_t)v;
+}
+static inline void PutBE32(uint8_t *p, uint32_t v)
+{
+   p[0] = (uint8_t)(v >> 24);
+   p[1] = (uint8_t)(v >> 16);
+   p[2] = (uint8_t)(v >> 8);
+   p[3] = (uint8_t)v;
+}
+
+/* ---- Limits ---- */
+#define OID_TEXT_PARSE_LIMIT 128   /* sub-identifiers of a name given as text */
+#define OID_VALUE_PARSE_LIMIT 256  /* sub-identifiers of an OID value given as text */
+#define BER_MAX_HEADER 6           /* identifier, 0x84, four length octets */
+#define MIB_MAX_DEPTH 1024         /* nesting of object records a MIB file may hold */
+
+/* ---- BER ---- */
+
+/* Decoded OBJECT IDENTIFIER: count and a malloc'ed array (owned by the caller). */
+struct BerOidValue
+{
+   uint32_t count;
+   uint32_t *ids;
+};
+
+/* Reads the identifier and length octets at data; never reads past available.
+   Fails (0) for the high-tag-number form, the indefinite form, more than four
+   length octets, or header octets beyond available. The content itself may
+   run past available: callers check that. Outputs are written only on success. */
+int BerReadHeader(const uint8_t *data, uint32_t available, uint32_t *type, uint32_t *length,
+                  const uint8_t **content, uint32_t *headerSize);
+
+/* Decodes a primitive content into its in-memory form (see the type table):
+   32-bit kinds into 4 bytes, Counter64 into 8, OID into a BerOidValue, other
+   types copied. Fails (0) only for integer contents of a bad length; the
+   output is then untouched. */
+int BerDecodeValue(uint32_t type, const uint8_t *content, uint32_t length, void *out);
+
+/* Number of content octets BerEncodeValue produces for this value. */
+uint32_t BerContentLength(uint32_t type, const void *data, uint32_t length);
+/* Octets taken by the identifier and length octets for a content length. */
+static inline uint32_t BerHeaderLength(uint32_t contentLength)
+{
+   return contentLength < 0x80 ? 2 : contentLength < 0x100 ? 3 : contentLength < 0x10000 ? 4
+                                   : contentLength < 0x1000000 ? 5 : 6;
+}
+/* Writes identifier and minimal length octets; returns their count. out must
+   have room for BerHeaderLength(contentLength) octets. */
+uint32_t BerWriteHeader(uint32_t type, uint32_t contentLength, uint8_t *out);
+/* Writes the content octets of a value; out must hold BerContentLength octets. */
+uint32_t BerEncodeValue(uint32_t type, const void *data, uint32_t length, uint8_t *out);
+/* Writes a complete element; 0 when it does not fit in outSize. */
+uint32_t BerWriteElement(uint32_t type, const void *data, uint32_t length, uint8_t *out,
+                         uint32_t outSize);
+
+/* Cursor over a bounded byte range; helpers advance only on success. */
+struct BerCursor
+{
+   const uint8_t *p;
+   uint32_t left;
+};
+/* Takes one whole element (header and content within the cursor). */
+int BerGetElement(BerCursor *c, uint32_t *type, BerCursor *content);
+
+/* ---- Access to SNMP_ObjectId internals ---- */
+struct ZbOidAccess
+{
+   /* Hands a malloc'ed array over to the object (no copy). */
+   static void Adopt(SNMP_ObjectId *oid, uint32_t *ids, uint32_t count);
+};
+
+/* Encoded size of a variable binding SEQUENCE (header included). */
+uint64_t ZbVariableEncodedSize(SNMP_Variable *var);
+
+#endif

@@ -1,0 +1,129 @@
+/* SNMP_MIBObject: nodes of an in-memory MIB tree. */
+#include "internal.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <utility>
+#include <vector>
+
+void SNMP_MIBObject::Initialize()
+{
+   m_parent = m_next = m_prev = m_firstChild = m_lastChild = nullptr;
+}
+
+SNMP_MIBObject::SNMP_MIBObject()
+{
+   Initialize();
+   m_oid = 0;
+   m_name = m_description = nullptr;
+   m_type = m_status = m_access = -1;
+}
+
+SNMP_MIBObject::SNMP_MIBObject(uint32_t oid, const char *name)
+{
+   Initialize();
+   m_oid = oid;
+   m_name = zb_strdup(name);
+   m_description = nullptr;
+   m_type = m_status = m_access = -1;
+}
+
+SNMP_MIBObject::SNMP_MIBObject(uint32_t oid, const char *name, int type, int status, int access,
+                               const char *description)
+{
+   Initialize();
+   m_oid = oid;
+   m_name = zb_strdup(name);
+   m_description = zb_strdup(description);
+   m_type = type;
+   m_status = status;
+   m_access = access;
+}
+
+SNMP_MIBObject::~SNMP_MIBObject()
+{
+   /* Iterative: a node's children are spliced into the walk before it is
+      deleted childless, so no depth of tree can overflow the stack. */
+   SNMP_MIBObject *node = m_firstChild;
+   while (node != nullptr)
+   {
+      SNMP_MIBObject *next;
+      if (node->m_firstChild != nullptr)
+      {
+         node->m_lastChild->m_next = node->m_next;
+         next = node->m_firstChild;
+         node->m_firstChild = node->m_lastChild = nullptr;
+      }
+      else
+      {
+         next = node->m_next;
+      }
+      delete node;
+      node = next;
+   }
+   free(m_name);
+   free(m_description);
+}
+
+void SNMP_MIBObject::SetName(const char *name)
+{
+   char *copy = zb_strdup(name); /* before freeing: name may be our own text */
+   free(m_name);
+   m_name = copy;
+}
+
+void SNMP_MIBObject::SetInfo(int type, int status, int access, const char *description)
+{
+   char *copy = zb_strdup(description);
+   free(m_description);
+   m_description = copy;
+   m_type = type;
+   m_status = status;
+   m_access = access;
+}
+
+void SNMP_MIBObject::AddChild(SNMP_MIBObject *child)
+{
+   if (m_lastChild == nullptr)
+   {
+      m_firstChild = m_lastChild = child;
+   }
+   else
+   {
+      m_lastChild->m_next = child;
+      child->m_prev = m_lastChild;
+      child->m_next = nullptr;
+      m_lastChild = child;
+   }
+   child->m_parent = this;
+}
+
+SNMP_MIBObject *SNMP_MIBObject::FindChildByID(uint32_t oid)
+{
+   for (SNMP_MIBObject *c = m_firstChild; c != nullptr; c = c->m_next)
+      if (c->m_oid == oid)
+         return c;
+   return nullptr;
+}
+
+void SNMP_MIBObject::Print(int indent)
+{
+   /* Depth first, parent before children; an explicit stack keeps deep trees
+      off the call stack. */
+   std::vector<std::pair<SNMP_MIBObject *, int>> stack;
+   stack.emplace_back(this, indent);
+   while (!stack.empty())
+   {
+      SNMP_MIBObject *node = stack.back().first;
+      int level = stack.back().second;
+      stack.pop_back();
+      if (level == 0 && node->m_name == nullptr && node->m_oid == 0)
+         printf("[root]\n");
+      else
+         printf("%*s%s(%u)\n", level, "", node->m_name != nullptr ? node->m_name : "(null)",
+                (unsigned)node->m_oid);
+      for (SNMP_MIBObject *c = node->m_lastChild; c != nullptr; c = c->m_prev)
+         stack.emplace_back(c, level + 2);
+   }
+}

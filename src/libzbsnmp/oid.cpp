@@ -1,0 +1,182 @@
+/* Object identifiers: text conversion, parsing and SNMP_ObjectId. */
+#include "internal.h"
+
+#include <string.h>
+
+/* Decimal digits of v into out (no terminator); returns their count (1..10). */
+static uint32_t FormatUInt(uint32_t v, char *out)
+{
+   char tmp[10];
+   uint32_t n = 0;
+   do
+   {
+      tmp[n++] = (char)('0' + v % 10);
+      v /= 10;
+   } while (v != 0);
+   for (uint32_t i = 0; i < n; i++)
+      out[i] = tmp[n - 1 - i];
+   return n;
+}
+
+char *SNMPConvertOIDToText(uint32_t length, const uint32_t *value, char *buffer,
+                           uint32_t bufferSize)
+{
+   if (buffer == nullptr || bufferSize == 0)
+      return buffer;
+   uint32_t pos = 0;
+   const uint32_t room = bufferSize - 1;
+   for (uint32_t i = 0; i < length && pos < room; i++)
+   {
+      char part[11];
+      part[0] = '.';
+      uint32_t n = 1 + FormatUInt(value[i], part + 1);
+      uint32_t take = (n < room - pos) ? n : room - pos;
+      memcpy(buffer + pos, part, take);
+      pos += take;
+   }
+   buffer[pos] = 0;
+   return buffer;
+}
+
+uint32_t SNMPParseOID(const char *text, uint32_t *buffer, uint32_t bufferSize)
+{
+   if (text == nullptr || *text == 0)
+      return 0;
+   const char *p = text;
+   if (*p == '.')
+      p++;
+   if (*p == 0)
+      return 0;
+   uint32_t count = 0;
+   while (count < bufferSize)
+   {
+      uint64_t value = 0;
+      int digits = 0;
+      while (*p >= '0' && *p <= '9')
+      {
+         if (++digits > 15)
+            return 0;
+         value = value * 10 + (uint64_t)(*p - '0');
+         p++;
+      }
+      if (*p != '.' && *p != 0)
+         return 0;
+      buffer[count++] = (value > 0xFFFFFFFFULL) ? 0xFFFFFFFFU : (uint32_t)value;
+      if (*p == 0)
+         break;
+      p++;
+   }
+   return count;
+}
+
+int SNMPIsCorrectOID(const char *text)
+{
+   uint32_t scratch[OID_TEXT_PARSE_LIMIT];
+   return SNMPParseOID(text, scratch, OID_TEXT_PARSE_LIMIT) != 0 ? 1 : 0;
+}
+
+SNMP_ObjectId::SNMP_ObjectId()
+    : m_subIdCount(0), m_subIds(nullptr), m_text(nullptr), m_hasValue(false)
+{
+}
+
+SNMP_ObjectId::SNMP_ObjectId(uint32_t length, const uint32_t *value)
+    : m_subIdCount(length), m_subIds(nullptr), m_text(nullptr), m_hasValue(true)
+{
+   if (length > 0 && value != nullptr)
+      m_subIds = (uint32_t *)zb_memdup(value, length * 4);
+   else
+      m_subIdCount = 0;
+}
+
+SNMP_ObjectId::~SNMP_ObjectId()
+{
+   free(m_subIds);
+   free(m_text);
+}
+
+void ZbOidAccess::Adopt(SNMP_ObjectId *oid, uint32_t *ids, uint32_t count)
+{
+   free(oid->m_subIds);
+   free(oid->m_text);
+   oid->m_text = nullptr;
+   oid->m_subIds = (count > 0) ? ids : nullptr;
+   if (count == 0)
+      free(ids);
+   oid->m_subIdCount = count;
+   oid->m_hasValue = true;
+}
+
+void SNMP_ObjectId::ConvertToText()
+{
+   /* Real length of the dotted text: a dot and up to ten digits each. */
+   size_t size = 1;
+   for (uint32_t i = 0; i < m_subIdCount; i++)
+   {
+      uint32_t v = m_subIds[i];
+      size_t digits = 1;
+      while (v >= 10)
+      {
+         v /= 10;
+         digits++;
+      }
+      size += 1 + digits;
+   }
+   char *text = (char *)malloc(size);
+   if (text == nullptr)
+      return;
+   SNMPConvertOIDToText(m_subIdCount, m_subIds, text, (uint32_t)size);
+   free(m_text);
+   m_text = text;
+}
+
+const char *SNMP_ObjectId::GetValueAsText()
+{
+   if (!m_hasValue)
+      return "(null)";
+   if (m_text == nullptr)
+      ConvertToText();
+   return (m_text != nullptr) ? m_text : "";
+}
+
+int SNMP_ObjectId::Compare(const uint32_t *value, uint32_t length) const
+{
+   if (value == nullptr || length == 0 || m_subIds == nullptr)
+      return OID_CMP_ERROR;
+   uint32_t common = (length < m_subIdCount) ? length : m_subIdCount;
+   if (memcmp(value, m_subIds, (size_t)common * 4) != 0)
+      return OID_CMP_DIFFERENT;
+   if (length == m_subIdCount)
+      return OID_CMP_EQUAL;
+   return (length < m_subIdCount) ? OID_CMP_LONGER : OID_CMP_SHORTER;
+}
+
+int SNMP_ObjectId::Compare(const char *text) const
+{
+   uint32_t buffer[OID_TEXT_PARSE_LIMIT];
+   uint32_t length = SNMPParseOID(text, buffer, OID_TEXT_PARSE_LIMIT);
+   if (length == 0)
+      return OID_CMP_ERROR;
+   return Compare(buffer, length);
+}
+
+void SNMP_ObjectId::SetValue(const uint32_t *value, uint32_t length)
+{
+   /* Copy first: the source may be this object's own array. */
+   uint32_t *copy = (length > 0 && value != nullptr) ? (uint32_t *)zb_memdup(value, length * 4)
+                                                     : nullptr;
+   ZbOidAccess::Adopt(this, copy, copy != nullptr ? length : 0);
+}
+
+void SNMP_ObjectId::Extend(uint32_t subId)
+{
+   uint32_t *ids = (uint32_t *)realloc(m_subIds, ((size_t)m_subIdCount + 1) * 4);
+   if (ids == nullptr)
+      return;
+   ids[m_subIdCount] = subId;
+   m_subIds = ids;
+   m_subIdCount++;
+   free(m_text);
+   m_text = nullptr;
+   m_hasValue = true;
+}

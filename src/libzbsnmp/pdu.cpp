@@ -1,0 +1,217 @@
+/* SNMP_PDU: data model, binding and parsing of received messages, with the
+   normalisation of SNMPv1 and SNMPv2 traps to one trap identifier. */
+#include "internal.h"
+
+#include <string.h>
+
+const uint32_t STANDARD_TRAP_OIDS[6][10] = {
+   {1, 3, 6, 1, 6, 3, 1, 1, 5, 1}, {1, 3, 6, 1, 6, 3, 1, 1, 5, 2},
+   {1, 3, 6, 1, 6, 3, 1, 1, 5, 3}, {1, 3, 6, 1, 6, 3, 1, 1, 5, 4},
+   {1, 3, 6, 1, 6, 3, 1, 1, 5, 5}, {1, 3, 6, 1, 6, 3, 1, 1, 5, 6},
+};
+
+const uint32_t STANDARD_TRAP_PREFIX[9] = {1, 3, 6, 1, 6, 3, 1, 1, 5};
+
+SNMP_PDU::SNMP_PDU()
+    : m_version(0), m_command(SNMP_CMD_INVALID), m_community(nullptr), m_variableCount(0),
+      m_variableCapacity(0), m_variables(nullptr), m_trapId(nullptr), m_trapType(0),
+      m_specificTrapType(0), m_timeStamp(0), m_agentAddress{0, 0, 0, 0}, m_requestId(0),
+      m_errorCode(0), m_errorIndex(0)
+{
+}
+
+SNMP_PDU::SNMP_PDU(uint32_t command, const char *community, uint32_t requestId, uint32_t version)
+    : SNMP_PDU()
+{
+   m_command = command;
+   m_requestId = requestId;
+   m_version = version;
+   m_community = zb_strdup(community != nullptr ? community : "(null)");
+}
+
+SNMP_PDU::~SNMP_PDU()
+{
+   free(m_community);
+   delete m_trapId;
+   for (uint32_t i = 0; i < m_variableCount; i++)
+      delete m_variables[i];
+   free(m_variables);
+}
+
+void SNMP_PDU::BindVariable(SNMP_Variable *var)
+{
+   if (m_variableCount == m_variableCapacity)
+   {
+      uint32_t capacity = (m_variableCapacity == 0) ? 4 : m_variableCapacity * 2;
+      SNMP_Variable **vars =
+          (SNMP_Variable **)realloc(m_variables, (size_t)capacity * sizeof(SNMP_Variable *));
+      if (vars == nullptr)
+      {
+         delete var; /* ownership was handed over: nothing may leak */
+         return;
+      }
+      m_variables = vars;
+      m_variableCapacity = capacity;
+   }
+   m_variables[m_variableCount++] = var;
+}
+
+/* Reads one INTEGER-typed element of the given type into a 32-bit value. */
+static int GetUInt32(BerCursor *c, uint32_t expectedType, uint32_t *out)
+{
+   uint32_t type;
+   BerCursor content;
+   if (!BerGetElement(c, &type, &content) || type != expectedType)
+      return 0;
+   return BerDecodeValue(type, content.p, content.left, out);
+}
+
+int SNMP_PDU::Parse(const uint8_t *data, uint32_t length)
+{
+   BerCursor c = {data, length};
+   uint32_t type;
+   BerCursor msg, field;
+   if (!BerGetElement(&c, &type, &msg) || type != ASN_TYPE_SEQUENCE)
+      return 0;
+   if (!GetUInt32(&msg, ASN_TYPE_INTEGER, &m_version) || m_version > SNMP_VERSION_2C)
+      return 0;
+   if (!BerGetElement(&msg, &type, &field) || type != ASN_TYPE_OCTET_STRING)
+      return 0;
+   char *community = (char *)malloc((size_t)field.left + 1);
+   if (community == nullptr)
+      return 0;
+   memcpy(community, field.p, field.left);
+   community[field.left] = 0;
+   free(m_community);
+   m_community = community;
+
+   if (!BerGetElement(&msg, &type, &field))
+      return 0;
+   switch (type)
+   {
+      case ASN_PDU_GET_REQUEST:
+      case ASN_PDU_GET_NEXT_REQUEST:
+      case ASN_PDU_GET_RESPONSE:
+      case ASN_PDU_SET_REQUEST:
+         m_command = type - ASN_PDU_GET_REQUEST;
+         return ParsePDU(field.p, field.left);
+      case ASN_PDU_TRAP:
+         m_command = SNMP_CMD_TRAP;
+         return ParseTrapPDU(field.p, field.left);
+      case ASN_PDU_TRAP2:
+         m_command = SNMP_CMD_TRAP;
+         return ParseTrap2PDU(field.p, field.left);
+      default:
+         return 0;
+   }
+}
+
+int SNMP_PDU::ParsePDU(const uint8_t *data, uint32_t length)
+{
+   BerCursor c = {data, length};
+   if (!GetUInt32(&c, ASN_TYPE_INTEGER, &m_requestId) ||
+       !GetUInt32(&c, ASN_TYPE_INTEGER, &m_errorCode) ||
+       !GetUInt32(&c, ASN_TYPE_INTEGER, &m_errorIndex))
+      return 0;
+   return ParseVarBinds(c.p, c.left);
+}
+
+int SNMP_PDU::ParseVarBinds(const uint8_t *data, uint32_t length)
+{
+   BerCursor c = {data, length};
+   uint32_t type;
+   BerCursor list;
+   if (!BerGetElement(&c, &type, &list) || type != ASN_TYPE_SEQUENCE)
+      return 0;
+   while (list.left > 0)
+   {
+      BerCursor binding;
+      if (!BerGetElement(&list, &type, &binding) || type != ASN_TYPE_SEQUENCE)
+         return 0;
+      if (!ParseVariable(binding.p, binding.left))
+         return 0;
+   }
+   return 1;
+}
+
+int SNMP_PDU::ParseVariable(const uint8_t *data, uint32_t length)
+{
+   SNMP_Variable *var = new SNMP_Variable();
+   if (!var->Parse(data, length))
+   {
+      delete var;
+      return 0;
+   }
+   BindVariable(var);
+   return 1;
+}
+
+int SNMP_PDU::ParseTrapPDU(const uint8_t *data, uint32_t length)
+{
+   BerCursor c = {data, length};
+   uint32_t type;
+   BerCursor field;
+
+   if (!BerGetElement(&c, &type, &field) || type != ASN_TYPE_OBJECT_ID)
+      return 0;
+   BerOidValue enterprise = {0, nullptr};
+   if (!BerDecodeValue(ASN_TYPE_OBJECT_ID, field.p, field.left, &enterprise))
+      return 0;
+   delete m_trapId;
+   m_trapId = new SNMP_ObjectId();
+   ZbOidAccess::Adopt(m_trapId, enterprise.ids, enterprise.count);
+
+   if (!BerGetElement(&c, &type, &field) || type != ASN_TYPE_IP_ADDRESS || field.left != 4)
+      return 0;
+   memcpy(m_agentAddress, field.p, 4);
+
+   uint32_t generic, specific;
+   if (!GetUInt32(&c, ASN_TYPE_INTEGER, &generic) ||
+       !GetUInt32(&c, ASN_TYPE_INTEGER, &specific) ||
+       !GetUInt32(&c, ASN_TYPE_TIMETICKS, &m_timeStamp))
+      return 0;
+   m_trapType = (int32_t)generic;
+   m_specificTrapType = (int32_t)specific;
+
+   if (!ParseVarBinds(c.p, c.left))
+      return 0;
+
+   if (m_trapType >= SNMP_TRAP_COLD_START && m_trapType <= SNMP_TRAP_EGP_NEIGHBOR_LOSS)
+   {
+      m_trapId->SetValue(STANDARD_TRAP_OIDS[m_trapType], 10);
+   }
+   else
+   {
+      /* Enterprise-specific, and any generic-trap outside the six standard
+         rows (negative values included): enterprise.0.specific. */
+      m_trapId->Extend(0);
+      m_trapId->Extend((uint32_t)m_specificTrapType);
+   }
+   return 1;
+}
+
+int SNMP_PDU::ParseTrap2PDU(const uint8_t *data, uint32_t length)
+{
+   if (!ParsePDU(data, length))
+      return 0;
+   if (m_variableCount < 2 || m_variables[1]->GetType() != ASN_TYPE_OBJECT_ID)
+      return 0;
+   uint32_t count = m_variables[1]->GetValueLength() / 4;
+   if (count == 0) /* no trap identifier: nothing to normalise */
+      return 0;
+   const uint32_t *ids = (const uint32_t *)m_variables[1]->GetValue();
+   delete m_trapId;
+   m_trapId = new SNMP_ObjectId(count, ids);
+   uint32_t last = ids[count - 1];
+   if (count == 10 && m_trapId->Compare(STANDARD_TRAP_PREFIX, 9) == OID_CMP_LONGER)
+   {
+      m_trapType = (int32_t)(last - 1);
+      m_specificTrapType = 0;
+   }
+   else
+   {
+      m_trapType = SNMP_TRAP_ENTERPRISE_SPECIFIC;
+      m_specificTrapType = (int32_t)last;
+   }
+   return 1;
+}

@@ -1,0 +1,320 @@
+/* SNMP_Variable: one variable binding (name and typed value). */
+#include "internal.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <arpa/inet.h>
+#endif
+
+static bool IsUnsigned32Kind(uint32_t type)
+{
+   return type == ASN_TYPE_COUNTER32 || type == ASN_TYPE_GAUGE32 ||
+          type == ASN_TYPE_TIMETICKS || type == ASN_TYPE_UINTEGER32;
+}
+
+SNMP_Variable::SNMP_Variable()
+    : m_name(nullptr), m_type(ASN_TYPE_NULL), m_valueLength(0), m_value(nullptr)
+{
+}
+
+SNMP_Variable::SNMP_Variable(const char *name)
+    : m_name(nullptr), m_type(ASN_TYPE_NULL), m_valueLength(0), m_value(nullptr)
+{
+   uint32_t ids[OID_TEXT_PARSE_LIMIT];
+   uint32_t count = SNMPParseOID(name != nullptr ? name : "", ids, OID_TEXT_PARSE_LIMIT);
+   m_name = new SNMP_ObjectId(count, ids);
+}
+
+SNMP_Variable::SNMP_Variable(const uint32_t *name, uint32_t nameLen)
+    : m_name(new SNMP_ObjectId(nameLen, name)), m_type(ASN_TYPE_NULL), m_valueLength(0),
+      m_value(nullptr)
+{
+}
+
+SNMP_Variable::~SNMP_Variable()
+{
+   delete m_name;
+   free(m_value);
+}
+
+/* Replaces the value buffer with a new block of size bytes (contents undefined). */
+static uint8_t *NewValue(uint8_t **slot, size_t size)
+{
+   free(*slot);
+   *slot = (uint8_t *)malloc(size);
+   return *slot;
+}
+
+int SNMP_Variable::Parse(const uint8_t *data, uint32_t length)
+{
+   BerCursor c = {data, length};
+   uint32_t type;
+   BerCursor name, value;
+   if (!BerGetElement(&c, &type, &name) || type != ASN_TYPE_OBJECT_ID)
+      return 0;
+   BerOidValue oid = {0, nullptr};
+   if (!BerDecodeValue(ASN_TYPE_OBJECT_ID, name.p, name.left, &oid))
+      return 0;
+   delete m_name;
+   m_name = new SNMP_ObjectId();
+   ZbOidAccess::Adopt(m_name, oid.ids, oid.count);
+
+   if (!BerGetElement(&c, &type, &value))
+      return 0;
+   m_type = type;
+   if (type == ASN_TYPE_INTEGER || IsUnsigned32Kind(type))
+   {
+      uint32_t v;
+      if (!BerDecodeValue(type, value.p, value.left, &v))
+         return 0;
+      if (NewValue(&m_value, 4) == nullptr)
+         return 0;
+      memcpy(m_value, &v, 4);
+      m_valueLength = 4;
+      return 1;
+   }
+   if (type == ASN_TYPE_COUNTER64)
+   {
+      uint64_t v;
+      if (!BerDecodeValue(type, value.p, value.left, &v))
+         return 0;
+      if (NewValue(&m_value, 8) == nullptr)
+         return 0;
+      memcpy(m_value, &v, 8);
+      m_valueLength = 8;
+      return 1;
+   }
+   if (type == ASN_TYPE_OBJECT_ID)
+   {
+      BerOidValue v = {0, nullptr};
+      if (!BerDecodeValue(type, value.p, value.left, &v))
+         return 0;
+      free(m_value);
+      m_value = (uint8_t *)v.ids;
+      m_valueLength = v.count * 4;
+      return 1;
+   }
+   free(m_value);
+   m_value = (uint8_t *)zb_memdup(value.p, value.left);
+   m_valueLength = (m_value != nullptr) ? value.left : 0;
+   return 1;
+}
+
+uint64_t ZbVariableEncodedSize(SNMP_Variable *var)
+{
+   SNMP_ObjectId *name = var->GetName();
+   uint32_t nameLen = BerContentLength(ASN_TYPE_OBJECT_ID, name ? name->GetValue() : nullptr,
+                                       name ? name->Length() * 4 : 0);
+   uint32_t valueLen =
+       BerContentLength(var->GetType(), var->GetValue(), var->GetValueLength());
+   uint64_t content = (uint64_t)BerHeaderLength(nameLen) + nameLen +
+                      BerHeaderLength(valueLen) + valueLen;
+   if (content > 0xFFFFFFFFULL)
+      return UINT64_MAX;
+   return BerHeaderLength((uint32_t)content) + content;
+}
+
+uint32_t SNMP_Variable::Encode(uint8_t *buffer, uint32_t bufferSize)
+{
+   if (m_name == nullptr || buffer == nullptr)
+      return 0;
+   /* A 32-bit or 64-bit kind must hold its whole number to be encoded. */
+   if (((m_type == ASN_TYPE_INTEGER || IsUnsigned32Kind(m_type)) && m_valueLength < 4) ||
+       (m_type == ASN_TYPE_COUNTER64 && m_valueLength < 8))
+      return 0;
+   uint64_t total = ZbVariableEncodedSize(this);
+   if (total > bufferSize)
+      return 0;
+   uint32_t nameRaw = m_name->Length() * 4;
+   uint32_t nameLen = BerContentLength(ASN_TYPE_OBJECT_ID, m_name->GetValue(), nameRaw);
+   uint32_t valueLen = BerContentLength(m_type, m_value, m_valueLength);
+   uint32_t content = BerHeaderLength(nameLen) + nameLen + BerHeaderLength(valueLen) + valueLen;
+   uint8_t *p = buffer;
+   p += BerWriteHeader(ASN_TYPE_SEQUENCE, content, p);
+   p += BerWriteHeader(ASN_TYPE_OBJECT_ID, nameLen, p);
+   p += BerEncodeValue(ASN_TYPE_OBJECT_ID, m_name->GetValue(), nameRaw, p);
+   p += BerWriteHeader(m_type, valueLen, p);
+   p += BerEncodeValue(m_type, m_value, m_valueLength, p);
+   return (uint32_t)(p - buffer);
+}
+
+uint32_t SNMP_Variable::GetValueAsUInt()
+{
+   if (m_type == ASN_TYPE_INTEGER || m_type == ASN_TYPE_IP_ADDRESS || IsUnsigned32Kind(m_type))
+   {
+      if (m_valueLength < 4)
+         return 0;
+      uint32_t v;
+      memcpy(&v, m_value, 4);
+      return v;
+   }
+   if (m_type == ASN_TYPE_COUNTER64 && m_valueLength >= 8)
+   {
+      uint64_t v;
+      memcpy(&v, m_value, 8);
+      return (uint32_t)v;
+   }
+   return 0;
+}
+
+int32_t SNMP_Variable::GetValueAsInt()
+{
+   return (int32_t)GetValueAsUInt();
+}
+
+char *SNMP_Variable::GetValueAsString(char *buffer, uint32_t bufferSize)
+{
+   if (buffer == nullptr || bufferSize == 0)
+      return nullptr;
+   buffer[0] = 0;
+   if (m_type == ASN_TYPE_INTEGER && m_valueLength >= 4)
+   {
+      snprintf(buffer, bufferSize, "%d", (int)GetValueAsInt());
+   }
+   else if (IsUnsigned32Kind(m_type) && m_valueLength >= 4)
+   {
+      snprintf(buffer, bufferSize, "%u", (unsigned)GetValueAsUInt());
+   }
+   else if (m_type == ASN_TYPE_COUNTER64 && m_valueLength >= 8)
+   {
+      uint64_t v;
+      memcpy(&v, m_value, 8);
+      snprintf(buffer, bufferSize, "%llu", (unsigned long long)v);
+   }
+   else if (m_type == ASN_TYPE_OBJECT_ID)
+   {
+      SNMPConvertOIDToText(m_valueLength / 4, (const uint32_t *)m_value, buffer, bufferSize);
+   }
+   else if (m_type == ASN_TYPE_IP_ADDRESS)
+   {
+      if (bufferSize >= 16 && m_valueLength >= 4)
+         IpToStr(GetBE32(m_value), buffer);
+   }
+   else if (m_type == ASN_TYPE_OCTET_STRING)
+   {
+      uint32_t n = (m_valueLength < bufferSize - 1) ? m_valueLength : bufferSize - 1;
+      if (n > 0)
+         memcpy(buffer, m_value, n);
+      buffer[n] = 0;
+   }
+   return buffer;
+}
+
+SNMP_ObjectId *SNMP_Variable::GetValueAsObjectId()
+{
+   if (m_type != ASN_TYPE_OBJECT_ID)
+      return nullptr;
+   return new SNMP_ObjectId(m_valueLength / 4, (const uint32_t *)m_value);
+}
+
+char *SNMP_Variable::GetValueAsMACAddr(char *buffer)
+{
+   if (m_type == ASN_TYPE_OCTET_STRING && m_valueLength >= 6)
+   {
+      snprintf(buffer, 18, "%02X:%02X:%02X:%02X:%02X:%02X", m_value[0], m_value[1], m_value[2],
+               m_value[3], m_value[4], m_value[5]);
+   }
+   else
+   {
+      strcpy(buffer, "00:00:00:00:00:00");
+   }
+   return buffer;
+}
+
+char *SNMP_Variable::GetValueAsIPAddr(char *buffer)
+{
+   if (m_valueLength >= 4)
+      IpToStr(GetBE32(m_value), buffer);
+   else
+      strcpy(buffer, "0.0.0.0");
+   return buffer;
+}
+
+/* strtol with base 0 as on a platform with a 32-bit long: out-of-range texts
+   saturate. */
+static int32_t ParseInt32(const char *text)
+{
+   long long v = strtoll(text, nullptr, 0);
+   if (v > INT32_MAX)
+      return INT32_MAX;
+   if (v < INT32_MIN)
+      return INT32_MIN;
+   return (int32_t)v;
+}
+
+/* strtoul with base 0 and a 32-bit unsigned long: a magnitude above 2^32 - 1
+   saturates, a minus sign negates modulo 2^32. */
+static uint32_t ParseUInt32(const char *text)
+{
+   const char *p = text;
+   while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+      p++;
+   bool negative = (*p == '-');
+   if (*p == '-' || *p == '+')
+      p++;
+   if (*p == '-' || *p == '+')
+      return 0;
+   uint64_t magnitude = zb_strtoull(p, nullptr, 0);
+   if (magnitude > 0xFFFFFFFFULL)
+      return 0xFFFFFFFFU;
+   return negative ? (uint32_t)(0 - magnitude) : (uint32_t)magnitude;
+}
+
+void SNMP_Variable::SetValueFromString(uint32_t type, const char *value)
+{
+   if (value == nullptr)
+      value = "";
+   m_type = type;
+   if (type == ASN_TYPE_INTEGER || IsUnsigned32Kind(type) || type == ASN_TYPE_IP_ADDRESS)
+   {
+      uint32_t v;
+      if (type == ASN_TYPE_INTEGER)
+         v = (uint32_t)ParseInt32(value);
+      else if (type == ASN_TYPE_IP_ADDRESS)
+         v = (uint32_t)inet_addr(value);
+      else
+         v = ParseUInt32(value);
+      if (NewValue(&m_value, 4) == nullptr)
+      {
+         m_valueLength = 0;
+         return;
+      }
+      memcpy(m_value, &v, 4);
+      m_valueLength = 4;
+   }
+   else if (type == ASN_TYPE_COUNTER64)
+   {
+      uint64_t v = zb_strtoull(value, nullptr, 0);
+      if (NewValue(&m_value, 8) == nullptr)
+      {
+         m_valueLength = 0;
+         return;
+      }
+      memcpy(m_value, &v, 8);
+      m_valueLength = 8;
+   }
+   else if (type == ASN_TYPE_OCTET_STRING)
+   {
+      uint32_t len = (uint32_t)strlen(value);
+      free(m_value);
+      m_value = (uint8_t *)zb_memdup(value, len);
+      m_valueLength = (m_value != nullptr) ? len : 0;
+   }
+   else if (type == ASN_TYPE_OBJECT_ID)
+   {
+      uint32_t ids[OID_VALUE_PARSE_LIMIT];
+      uint32_t count = SNMPParseOID(value, ids, OID_VALUE_PARSE_LIMIT);
+      if (count == 0)
+      {
+         ids[0] = ids[1] = 0;
+         count = 2;
+      }
+      free(m_value);
+      m_value = (uint8_t *)zb_memdup(ids, count * 4);
+      m_valueLength = (m_value != nullptr) ? count * 4 : 0;
+   }
+}

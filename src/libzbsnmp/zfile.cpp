@@ -1,0 +1,229 @@
+/* ZFile: plain or deflate-compressed body stream. */
+#include "zfile.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#ifdef _WIN32
+#include <io.h>
+#define SyncFile(f) _commit(_fileno(f))
+#else
+#include <unistd.h>
+#define SyncFile(f) fsync(fileno(f))
+#endif
+
+ZFile::ZFile(FILE *file, int compress, int write)
+    : m_compress(compress), m_write(write), m_file(file), m_initResult(Z_OK), m_pending(0),
+      m_dataBuffer(nullptr), m_compBuffer(nullptr), m_readPos(nullptr), m_error(false),
+      m_streamEnded(false)
+{
+   memset(&m_stream, 0, sizeof(m_stream));
+   if (!m_compress)
+      return;
+   m_stream.zalloc = Z_NULL;
+   m_stream.zfree = Z_NULL;
+   m_stream.opaque = Z_NULL;
+   m_stream.next_in = Z_NULL;
+   m_stream.avail_in = 0;
+   m_initResult = m_write ? deflateInit(&m_stream, 9) : inflateInit(&m_stream);
+   m_dataBuffer = (uint8_t *)malloc(ZFILE_BUFFER_SIZE);
+   m_compBuffer = (uint8_t *)malloc(ZFILE_BUFFER_SIZE);
+   m_readPos = m_dataBuffer;
+   if (m_initResult != Z_OK || m_dataBuffer == nullptr || m_compBuffer == nullptr)
+      m_error = true;
+}
+
+ZFile::~ZFile()
+{
+   free(m_dataBuffer);
+   free(m_compBuffer);
+}
+
+/* Deflates the pending bytes with the given flush mode and writes all output.
+   Returns 0 on success, -1 on a failed deflate or short write. */
+int ZFile::DeflateData(int flush)
+{
+   m_stream.next_in = m_dataBuffer;
+   m_stream.avail_in = (uInt)m_pending;
+   int result = 0;
+   for (;;)
+   {
+      m_stream.next_out = m_compBuffer;
+      m_stream.avail_out = ZFILE_BUFFER_SIZE;
+      int rc = deflate(&m_stream, flush);
+      if (rc == Z_STREAM_ERROR)
+      {
+         result = -1;
+         break;
+      }
+      size_t produced = ZFILE_BUFFER_SIZE - m_stream.avail_out;
+      if (produced > 0 && fwrite(m_compBuffer, 1, produced, m_file) != produced)
+         result = -1;
+      if (flush == Z_FINISH ? rc == Z_STREAM_END : m_stream.avail_in == 0)
+         break;
+      if (rc == Z_BUF_ERROR && produced == 0)
+      {
+         /* No progress possible: stop instead of looping for ever. */
+         result = -1;
+         break;
+      }
+   }
+   m_pending = 0;
+   if (result != 0)
+      m_error = true;
+   return result;
+}
+
+int ZFile::WriteBytes(const void *data, int length)
+{
+   if (!m_compress)
+   {
+      if (length <= 0)
+         return 0;
+      size_t n = fwrite(data, 1, (size_t)length, m_file);
+      if (n != (size_t)length)
+         m_error = true;
+      return (int)n;
+   }
+   if (length <= 0)
+      return 0;
+   if (m_error)
+      return -1;
+   const uint8_t *src = (const uint8_t *)data;
+   int result = 0;
+   int remaining = length;
+   while (remaining > 0)
+   {
+      int take = ZFILE_BUFFER_SIZE - m_pending;
+      if (take > remaining)
+         take = remaining;
+      memcpy(m_dataBuffer + m_pending, src, (size_t)take);
+      m_pending += take;
+      src += take;
+      remaining -= take;
+      if (m_pending == ZFILE_BUFFER_SIZE && DeflateData(Z_NO_FLUSH) != 0)
+         result = -1;
+      if (result != -1)
+         result += take;
+   }
+   return result;
+}
+
+int ZFile::PutByte(int value)
+{
+   if (!m_compress)
+   {
+      int rc = fputc(value, m_file);
+      if (rc == EOF)
+         m_error = true;
+      return rc;
+   }
+   uint8_t b = (uint8_t)value;
+   if (m_pending < ZFILE_BUFFER_SIZE - 1 && !m_error)
+   {
+      m_dataBuffer[m_pending++] = b; /* fast path: room in the buffer */
+      return value;
+   }
+   return (WriteBytes(&b, 1) == 1) ? value : -1;
+}
+
+int ZFile::Refill()
+{
+   if (m_pending > 0)
+      return 1;
+   if (m_error || m_streamEnded)
+      return 0;
+   if (m_stream.avail_in == 0)
+   {
+      size_t n = fread(m_compBuffer, 1, ZFILE_BUFFER_SIZE, m_file);
+      if (n == 0)
+         return 0;
+      m_stream.next_in = m_compBuffer;
+      m_stream.avail_in = (uInt)n;
+   }
+   m_stream.next_out = m_dataBuffer;
+   m_stream.avail_out = ZFILE_BUFFER_SIZE;
+   int rc = inflate(&m_stream, Z_NO_FLUSH);
+   if (rc != Z_OK && rc != Z_STREAM_END)
+   {
+      m_error = true;
+      return 0;
+   }
+   if (rc == Z_STREAM_END)
+      m_streamEnded = true; /* what remains in the file is not part of the body */
+   m_pending = (int)(ZFILE_BUFFER_SIZE - m_stream.avail_out);
+   m_readPos = m_dataBuffer;
+   return 1;
+}
+
+int ZFile::ReadBytes(void *buffer, int length)
+{
+   if (!m_compress)
+   {
+      if (length <= 0)
+         return length < 0 ? 0 : 0;
+      return (int)fread(buffer, 1, (size_t)length, m_file);
+   }
+   if (length <= 0)
+      return length;
+   uint8_t *dst = (uint8_t *)buffer;
+   int delivered = 0;
+   while (delivered < length)
+   {
+      if (!Refill())
+         return 0;
+      if (m_pending == 0)
+      {
+         if (m_streamEnded)
+            return 0;
+         continue;
+      }
+      int take = length - delivered;
+      if (take > m_pending)
+         take = m_pending;
+      memcpy(dst + delivered, m_readPos, (size_t)take);
+      m_readPos += take;
+      m_pending -= take;
+      delivered += take;
+   }
+   return length;
+}
+
+int ZFile::GetByte()
+{
+   if (!m_compress)
+      return fgetc(m_file);
+   if (m_pending > 0)
+   {
+      m_pending--;
+      return *m_readPos++;
+   }
+   uint8_t b;
+   return (ReadBytes(&b, 1) == 1) ? b : -1;
+}
+
+int ZFile::Close()
+{
+   if (m_compress)
+   {
+      if (m_write)
+      {
+         if (m_initResult == Z_OK && m_dataBuffer != nullptr && m_compBuffer != nullptr)
+         {
+            DeflateData(Z_FINISH);
+            deflateEnd(&m_stream);
+         }
+      }
+      else if (m_initResult == Z_OK)
+      {
+         inflateEnd(&m_stream);
+      }
+   }
+   /* A writer's bytes must be on the disk before the caller relies on them. */
+   if (m_write && (fflush(m_file) != 0 || SyncFile(m_file) != 0))
+      m_error = true;
+   if (fclose(m_file) != 0)
+      m_error = true;
+   m_file = nullptr;
+   return m_error ? -1 : 0;
+}

@@ -1,0 +1,49 @@
+/* ZFile: the body of a MIB tree file over an open stdio stream, plain or
+   zlib-compressed (level 9) through 64 KiB buffers. Internal to the library. */
+#ifndef ZBSNMP_ZFILE_H
+#define ZBSNMP_ZFILE_H
+
+#include <stdint.h>
+#include <stdio.h>
+#include <zlib.h>
+
+#define ZFILE_BUFFER_SIZE 65536
+
+class ZFile
+{
+public:
+   /* compress: deflate/inflate the body; write: the stream writes, else reads. */
+   ZFile(FILE *file, int compress, int write);
+   ~ZFile();
+   ZFile(const ZFile &) = delete;
+   ZFile &operator=(const ZFile &) = delete;
+
+   int WriteBytes(const void *data, int length);
+   int PutByte(int value);
+   int ReadBytes(void *buffer, int length);
+   int GetByte();
+   /* Finishes a compressed stream and closes the file; 0 on success, -1 when
+      any write, the compression or the close failed. */
+   int Close();
+
+   /* True once any write, deflate or initialisation step has failed. */
+   bool HasError() const { return m_error; }
+
+private:
+   int Refill();
+   int DeflateData(int flush);
+
+   int m_compress;
+   int m_write;
+   FILE *m_file;
+   z_stream m_stream;
+   int m_initResult;
+   int m_pending;
+   uint8_t *m_dataBuffer;
+   uint8_t *m_compBuffer;
+   uint8_t *m_readPos;
+   bool m_error;
+   bool m_streamEnded;
+};
+
+#endif

@@ -1,0 +1,33 @@
+// The public API through the shared library's exports alone.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include "zbsnmp.h"
+
+TEST(ApiSmoke, ExportsAreUsable)
+{
+   EXPECT_STREQ(SNMPGetErrorText(SNMP_RC_TIMEOUT), "Request timed out");
+   EXPECT_EQ(SNMPResolveDataType("counter64"), (uint32_t)ASN_TYPE_COUNTER64);
+   uint32_t ids[16];
+   EXPECT_EQ(SNMPParseOID(".1.3.6.1", ids, 16), 4u);
+   EXPECT_EQ(SNMPIsCorrectOID("1.3"), 1);
+   EXPECT_EQ(STANDARD_TRAP_OIDS[3][9], 4u);
+   EXPECT_EQ(STANDARD_TRAP_PREFIX[8], 5u);
+
+   SNMP_PDU pdu(SNMP_CMD_GET_REQUEST, "public", 1, SNMP_VERSION_2C);
+   pdu.BindVariable(new SNMP_Variable(".1.3.6.1.2.1.1.1.0"));
+   uint8_t *buf = nullptr;
+   uint32_t n = pdu.Encode(&buf);
+   ASSERT_GT(n, 0u);
+   SNMP_PDU back;
+   EXPECT_EQ(back.Parse(buf, n), 1);
+   free(buf);
+   EXPECT_STREQ(back.GetVariable(0)->GetName()->GetValueAsText(), ".1.3.6.1.2.1.1.1.0");
+
+   SNMP_UDPTransport transport;
+   EXPECT_EQ(transport.CreateUDPTransport(nullptr, 0, 161), (uint32_t)SNMP_RC_BAD_HOSTNAME);
+
+   SNMP_MIBObject root;
+   root.AddChild(new SNMP_MIBObject(1, "iso"));
+   EXPECT_STREQ(root.FindChildByID(1)->Name(), "iso");
+}

@@ -1,0 +1,131 @@
+// ZFile: plain and compressed body streams.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <random>
+#include <string>
+
+#include "test_util.h"
+#include "zfile.h"
+
+static std::vector<uint8_t> Pattern(size_t n)
+{
+   std::vector<uint8_t> v(n);
+   std::mt19937 rng((unsigned)n);
+   for (size_t i = 0; i < n; i++)
+      v[i] = (i % 7 == 0) ? (uint8_t)rng() : (uint8_t)(i / 13);
+   return v;
+}
+
+static void WriteBody(const std::string &path, const std::vector<uint8_t> &data, bool byteByByte)
+{
+   FILE *f = fopen(path.c_str(), "wb");
+   ASSERT_NE(f, nullptr);
+   ZFile z(f, 1, 1);
+   if (byteByByte)
+   {
+      for (uint8_t b : data)
+         ASSERT_EQ(z.PutByte(b), b);
+   }
+   else if (!data.empty())
+   {
+      ASSERT_EQ(z.WriteBytes(data.data(), (int)data.size()), (int)data.size());
+   }
+   EXPECT_EQ(z.Close(), 0);
+}
+
+TEST(ZFile, CompressedRoundTripSizes)
+{
+   const size_t sizes[] = {1, 65535, 65536, 65537, 3 * 65536 + 100};
+   std::string dir = TempDir();
+   for (size_t n : sizes)
+   {
+      for (bool byteByByte : {false, true})
+      {
+         SCOPED_TRACE(std::to_string(n) + (byteByByte ? " bytewise" : " block"));
+         std::vector<uint8_t> data = Pattern(n);
+         std::string path = dir + "/z" + std::to_string(n);
+         WriteBody(path, data, byteByByte);
+
+         // zlib's own one-shot inflater decodes the body.
+         std::vector<uint8_t> file = ReadFileBytes(path);
+         std::vector<uint8_t> plain(n);
+         uLongf plainLen = (uLongf)n;
+         ASSERT_EQ(uncompress(plain.data(), &plainLen, file.data(), (uLong)file.size()), Z_OK);
+         EXPECT_EQ(plainLen, n);
+         EXPECT_EQ(plain, data);
+
+         FILE *f = fopen(path.c_str(), "rb");
+         ZFile r(f, 1, 0);
+         std::vector<uint8_t> back(n);
+         if (byteByByte)
+            for (size_t i = 0; i < n; i++)
+               back[i] = (uint8_t)r.GetByte();
+         else
+            ASSERT_EQ(r.ReadBytes(back.data(), (int)n), (int)n);
+         EXPECT_EQ(back, data);
+         EXPECT_EQ(r.GetByte(), -1);  // after the last byte
+         uint8_t extra;
+         EXPECT_EQ(r.ReadBytes(&extra, 1), 0);
+         r.Close();
+      }
+   }
+}
+
+TEST(ZFile, EdgeResults)
+{
+   std::string path = TempDir() + "/edge";
+   FILE *f = fopen(path.c_str(), "wb");
+   ZFile w(f, 1, 1);
+   EXPECT_EQ(w.WriteBytes("x", 0), 0);
+   EXPECT_EQ(w.PutByte(-1), -1);  // returns the value passed in; writes 0xFF
+   EXPECT_EQ(w.Close(), 0);
+   f = fopen(path.c_str(), "rb");
+   ZFile r(f, 1, 0);
+   uint8_t buf[4];
+   EXPECT_EQ(r.ReadBytes(buf, 0), 0);
+   EXPECT_EQ(r.GetByte(), 255);
+   EXPECT_EQ(r.ReadBytes(buf, 4), 0);  // more than the body holds
+   r.Close();
+}
+
+TEST(ZFile, PlainModePassesThrough)
+{
+   std::string path = TempDir() + "/plain";
+   FILE *f = fopen(path.c_str(), "wb");
+   ZFile w(f, 0, 1);
+   EXPECT_EQ(w.WriteBytes("abc", 3), 3);
+   EXPECT_EQ(w.PutByte('d'), 'd');
+   EXPECT_EQ(w.Close(), 0);
+   EXPECT_EQ(ReadFileBytes(path), (std::vector<uint8_t>{'a', 'b', 'c', 'd'}));
+   f = fopen(path.c_str(), "rb");
+   ZFile r(f, 0, 0);
+   char buf[8];
+   EXPECT_EQ(r.ReadBytes(buf, 8), 4);
+   EXPECT_EQ(r.GetByte(), EOF);
+   r.Close();
+}
+
+TEST(ZFile, CorruptAndTrailingData)
+{
+   std::string dir = TempDir();
+   // Not a zlib stream: the first read fails.
+   WriteFileBytes(dir + "/junk", std::vector<uint8_t>(100, 0x41));
+   FILE *f = fopen((dir + "/junk").c_str(), "rb");
+   ZFile r(f, 1, 0);
+   EXPECT_EQ(r.GetByte(), -1);
+   EXPECT_EQ(r.GetByte(), -1);
+   r.Close();
+
+   // Bytes after the end of the stream are not part of the body.
+   WriteBody(dir + "/tail", Pattern(10), false);
+   std::vector<uint8_t> file = ReadFileBytes(dir + "/tail");
+   file.insert(file.end(), 50, 0x00);
+   WriteFileBytes(dir + "/tail", file);
+   f = fopen((dir + "/tail").c_str(), "rb");
+   ZFile t(f, 1, 0);
+   uint8_t buf[10];
+   EXPECT_EQ(t.ReadBytes(buf, 10), 10);
+   EXPECT_EQ(t.GetByte(), -1);
+   t.Close();
+}
