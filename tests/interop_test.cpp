@@ -88,7 +88,7 @@ TEST_F(AgentTest, GetSysDescrV1AndV2c)
 TEST_F(AgentTest, WalkMatchesSnmpwalk)
 {
    REQUIRE_PEER(HaveProgram("snmpwalk"), "snmpwalk");
-   std::string expected = RunPeerCommand("snmpwalk -v2c -c public -On -Oe -Ot " +
+   std::string expected = RunPeerCommand("snmpwalk -v2c -c public -On -Oe " +
                                          g_agent->Address() + " .1.3.6.1.2.1.1");
    const uint32_t root[] = {1, 3, 6, 1, 2, 1, 1};
    std::string ours;
@@ -121,6 +121,8 @@ TEST_F(AgentTest, WalkMatchesSnmpwalk)
    std::string line, theirs;
    while (std::getline(in, line))
    {
+      if (line.rfind("Created directory", 0) == 0)
+         continue;  // the tool's note about its private state directory
       size_t t = line.find("Timeticks: ");
       if (t != std::string::npos)
          line = line.substr(0, t) + "Timeticks: X";

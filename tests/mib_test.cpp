@@ -297,7 +297,7 @@ TEST(MIBFile, ReaderIsTolerantOfOrderRepeatsAndLongForms)
 {
    SNMP_MIBObject *t = nullptr;
    // children before fields, repeated name, OID 5 in the long form, header of 20 bytes
-   ASSERT_EQ(LoadBytes(FileWithBody("01 07 02 87 81 02 00 01 61 82 09 00 00 00 05 89 02 00 01 62 "
+   ASSERT_EQ(LoadBytes(FileWithBody("01 01 07 02 87 81 02 00 01 61 82 09 00 00 00 05 89 02 00 01 62 "
                                     "82 06 09 86 81",
                                     20),
                        &t),

@@ -295,8 +295,9 @@ TEST_F(UdpTest, CreateAndExchange)
    SNMP_PDU right(SNMP_CMD_RESPONSE, "public", 42, SNMP_VERSION_2C);
    uint8_t *b1 = nullptr, *b2 = nullptr;
    uint32_t n1 = stale.Encode(&b1), n2 = right.Encode(&b2);
-   sendto(sender, (const char *)b1, (int)n1, 0, (struct sockaddr *)&from, fromLen);
-   sendto(sender, (const char *)b2, (int)n2, 0, (struct sockaddr *)&from, fromLen);
+   // From the agent's own socket: the client's socket is connected to it.
+   sendto(transport->GetSocket(), (const char *)b1, (int)n1, 0, (struct sockaddr *)&from, fromLen);
+   sendto(transport->GetSocket(), (const char *)b2, (int)n2, 0, (struct sockaddr *)&from, fromLen);
    free(b1);
    free(b2);
    SNMP_PDU *resp = nullptr;

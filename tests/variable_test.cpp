@@ -67,7 +67,7 @@ TEST(Variable, ParseValues)
       {"06 01 2B 80 00", 0x80, 0, "", 0},
       {"06 01 2B 40 04 C0 A8 01 01", 0x40, 4, "192.168.1.1", 0x0101A8C0},  // little-endian host
       {"06 01 2B 40 03 C0 A8 01", 0x40, 3, "", 0},  // short address: nothing past the value
-      {"06 01 2B 06 03 2B 06 01", 0x06, 12, ".1.3.6.1", 0},
+      {"06 01 2B 06 03 2B 06 01", 0x06, 16, ".1.3.6.1", 0},
       {"06 01 2B 05 00", 0x05, 0, "", 0},
       {"06 01 2B 04 00", 0x04, 0, "", 0},
    };
@@ -131,7 +131,8 @@ TEST(Variable, MacAndIpAddress)
    auto shortIp = ParseVar("06 01 2B 40 02 C0 A8");
    EXPECT_STREQ(shortIp->GetValueAsIPAddr(buf), "0.0.0.0");
    auto integer = ParseVar("06 01 2B 02 04 0A 00 00 01");
-   EXPECT_STREQ(integer->GetValueAsIPAddr(buf), "10.0.0.1");  // the type is not looked at
+   // The type is not looked at: the INTEGER's bytes as held in (little-endian) memory.
+   EXPECT_STREQ(integer->GetValueAsIPAddr(buf), "1.0.0.10");
    EXPECT_EQ(ip->GetValueAsObjectId(), nullptr);
    EXPECT_EQ(ip->GetValueAsString(nullptr, 10), nullptr);
    EXPECT_EQ(ip->GetValueAsString(buf, 0), nullptr);

@@ -403,7 +403,8 @@ uint32_t SNMPLoadMIBTree(const char *fileName, SNMP_MIBObject **root)
    else
    {
       SNMP_MIBObject *tree = new SNMP_MIBObject();
-      if (tree->ReadFromFile(file))
+      /* A compressed body must also end intact: its checksum covers the tree. */
+      if (tree->ReadFromFile(file) && file->VerifyEnd())
       {
          *root = tree;
          rc = SNMP_RC_SUCCESS;

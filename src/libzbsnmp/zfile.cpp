@@ -189,6 +189,19 @@ int ZFile::ReadBytes(void *buffer, int length)
    return length;
 }
 
+int ZFile::VerifyEnd()
+{
+   if (!m_compress)
+      return 1;
+   while (!m_streamEnded)
+   {
+      m_pending = 0; /* bytes behind the tree are not part of it */
+      if (!Refill())
+         return 0;
+   }
+   return 1;
+}
+
 int ZFile::GetByte()
 {
    if (!m_compress)

@@ -26,6 +26,11 @@ public:
       any write, the compression or the close failed. */
    int Close();
 
+   /* Reading, compressed mode: inflates what is left of the stream and checks
+      its end (and so its checksum). 1 when the stream ended intact; always 1
+      in plain mode. */
+   int VerifyEnd();
+
    /* True once any write, deflate or initialisation step has failed. */
    bool HasError() const { return m_error; }
 
