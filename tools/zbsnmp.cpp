@@ -260,6 +260,8 @@ static std::string FormatValue(SNMP_Variable *v)
                 !(c == 0 && i == len - 1))
                printable = false;
          }
+         if (len == 0)
+            return "\"\"";  // as the Net-SNMP tools show an empty string
          if (printable)
          {
             std::string s = "STRING: \"";
