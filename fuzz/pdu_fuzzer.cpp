@@ -1,0 +1,7 @@
+// libFuzzer entry for the pdu target.
+#include "targets.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+   return FuzzPdu(data, size);
+}

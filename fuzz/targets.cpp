@@ -1,0 +1,327 @@
+#include "targets.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <process.h>
+#define getpid _getpid
+#else
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+#include "zbsnmp.h"
+
+#define CHECK(cond)                                                        \
+   do                                                                      \
+   {                                                                       \
+      if (!(cond))                                                         \
+      {                                                                    \
+         fprintf(stderr, "property failed: %s (%s:%d)\n", #cond, __FILE__, \
+                 __LINE__);                                                \
+         abort();                                                          \
+      }                                                                    \
+   } while (0)
+
+const FuzzTarget kFuzzTargets[5] = {
+   {"pdu", FuzzPdu}, {"variable", FuzzVariable}, {"oid", FuzzOid},
+   {"mib", FuzzMib}, {"transport", FuzzTransport},
+};
+
+static bool SameOid(SNMP_ObjectId *a, SNMP_ObjectId *b)
+{
+   if (a == nullptr || b == nullptr)
+      return a == b;
+   return a->Length() == b->Length() &&
+          (a->Length() == 0 || memcmp(a->GetValue(), b->GetValue(), a->Length() * 4) == 0);
+}
+
+static void CheckSameVariable(SNMP_Variable *a, SNMP_Variable *b)
+{
+   CHECK(SameOid(a->GetName(), b->GetName()));
+   CHECK(a->GetType() == b->GetType());
+   // A NULL that arrived with content octets goes out empty.
+   if (a->GetType() == ASN_TYPE_NULL)
+      return;
+   CHECK(a->GetValueLength() == b->GetValueLength());
+   if (a->GetValueLength() > 0)
+      CHECK(memcmp(a->GetValue(), b->GetValue(), a->GetValueLength()) == 0);
+}
+
+// Copies the input into an exact-size heap block so that reads past it are caught.
+static std::vector<uint8_t> Exact(const uint8_t *data, size_t size)
+{
+   return std::vector<uint8_t>(data, data + size);
+}
+
+int FuzzPdu(const uint8_t *data, size_t size)
+{
+   if (size > 0xFFFFFFFF)
+      return 0;
+   std::vector<uint8_t> in = Exact(data, size);
+   SNMP_PDU pdu;
+   if (!pdu.Parse(in.data(), (uint32_t)in.size()))
+      return 0;
+   char buf[64];
+   for (uint32_t i = 0; i < pdu.GetNumVariables(); i++)
+   {
+      SNMP_Variable *v = pdu.GetVariable(i);
+      v->GetValueAsString(buf, sizeof(buf));
+      v->GetValueAsIPAddr(buf);
+      v->GetValueAsMACAddr(buf);
+      delete v->GetValueAsObjectId();
+      v->GetName()->GetValueAsText();
+   }
+   uint8_t *out = nullptr;
+   uint32_t n = pdu.Encode(&out);
+   CHECK(n > 0);
+   SNMP_PDU again;
+   int ok = again.Parse(out, n);
+   free(out);
+   bool isTrap = pdu.GetCommand() == SNMP_CMD_TRAP;
+   uint8_t tag = 0;
+   {
+      // The PDU tag of the input: version and community come first.
+      uint32_t off = 0;
+      const uint8_t *p = in.data();
+      auto skipHeader = [&](uint32_t *len) -> bool {
+         if (off + 2 > in.size())
+            return false;
+         uint32_t l = p[off + 1];
+         off += 2;
+         if (l & 0x80)
+         {
+            uint32_t k = l & 0x7F;
+            if (off + k > in.size())
+               return false;
+            l = 0;
+            for (uint32_t j = 0; j < k; j++)
+               l = (l << 8) | p[off + j];
+            off += k;
+         }
+         *len = l;
+         return true;
+      };
+      uint32_t len;
+      skipHeader(&len);                       // message
+      skipHeader(&len); off += len;           // version
+      skipHeader(&len); off += len;           // community
+      tag = (off < in.size()) ? p[off] : 0;
+   }
+   // A trap whose PDU tag does not match its version goes out in the other
+   // layout: only its encoding is required.
+   bool tagMatches = !isTrap || (tag == ASN_PDU_TRAP && pdu.GetVersion() == SNMP_VERSION_1) ||
+                     (tag == ASN_PDU_TRAP2 && pdu.GetVersion() == SNMP_VERSION_2C);
+   if (!tagMatches)
+      return 0;
+   CHECK(ok == 1);
+   CHECK(again.GetVersion() == pdu.GetVersion());
+   CHECK(again.GetCommand() == pdu.GetCommand());
+   CHECK(strcmp(again.GetCommunity(), pdu.GetCommunity()) == 0);
+   if (!(isTrap && pdu.GetVersion() == SNMP_VERSION_1))
+   {
+      CHECK(again.GetRequestId() == pdu.GetRequestId());
+      CHECK(again.GetErrorCode() == pdu.GetErrorCode());
+      CHECK(again.GetErrorIndex() == pdu.GetErrorIndex());
+   }
+   if (isTrap)
+   {
+      CHECK(again.GetTrapType() == pdu.GetTrapType());
+      CHECK(again.GetSpecificTrapType() == pdu.GetSpecificTrapType());
+      // An SNMPv1 trap that is not one of the six standard ones goes out with
+      // enterprise.0.specific as its enterprise: it is not restored.
+      bool standard = pdu.GetTrapType() >= 0 && pdu.GetTrapType() <= 5;
+      if (pdu.GetVersion() != SNMP_VERSION_1 || standard)
+         CHECK(SameOid(again.GetTrapId(), pdu.GetTrapId()));
+   }
+   CHECK(again.GetNumVariables() == pdu.GetNumVariables());
+   for (uint32_t i = 0; i < pdu.GetNumVariables(); i++)
+      CheckSameVariable(pdu.GetVariable(i), again.GetVariable(i));
+   return 0;
+}
+
+int FuzzVariable(const uint8_t *data, size_t size)
+{
+   if (size > 0xFFFFFFFF)
+      return 0;
+   std::vector<uint8_t> in = Exact(data, size);
+   SNMP_Variable var;
+   if (!var.Parse(in.data(), (uint32_t)in.size()))
+      return 0;
+   std::vector<uint8_t> out(size + 64 + var.GetValueLength() * 2 + var.GetName()->Length() * 6);
+   uint32_t n = var.Encode(out.data(), (uint32_t)out.size());
+   CHECK(n >= 2);
+   CHECK(var.Encode(out.data(), n - 1) == 0);  // it needs every octet it reports
+   // Skip the binding's SEQUENCE header.
+   uint32_t hdr = (out[1] & 0x80) ? 2 + (out[1] & 0x7F) : 2;
+   SNMP_Variable again;
+   CHECK(again.Parse(out.data() + hdr, n - hdr) == 1);
+   CheckSameVariable(&var, &again);
+   return 0;
+}
+
+int FuzzOid(const uint8_t *data, size_t size)
+{
+   std::string text((const char *)data, size);
+   text = text.c_str();  // up to the first NUL, as a C caller would pass it
+   uint32_t ids[128];
+   uint32_t n = SNMPParseOID(text.c_str(), ids, 128);
+   CHECK(SNMPIsCorrectOID(text.c_str()) == (n != 0 ? 1 : 0));
+   if (n == 0)
+   {
+      const uint32_t one[] = {1};
+      SNMP_ObjectId oid(1, one);
+      CHECK(oid.Compare(text.c_str()) == OID_CMP_ERROR);
+      return 0;
+   }
+   SNMP_ObjectId oid(n, ids);
+   CHECK(oid.Compare(text.c_str()) == OID_CMP_EQUAL);
+   CHECK(oid.Compare(ids, n) == OID_CMP_EQUAL);
+   // The text form parses back to the same value.
+   uint32_t back[128];
+   CHECK(SNMPParseOID(oid.GetValueAsText(), back, 128) == n);
+   CHECK(memcmp(back, ids, n * 4) == 0);
+   if (n > 1)
+   {
+      CHECK(oid.Compare(ids, n - 1) == OID_CMP_LONGER);
+      SNMP_ObjectId shorter(n - 1, ids);
+      CHECK(shorter.Compare(text.c_str()) == OID_CMP_SHORTER);
+   }
+   uint32_t changed[128];
+   memcpy(changed, ids, n * 4);
+   changed[n - 1] ^= 1;
+   CHECK(oid.Compare(changed, n) == OID_CMP_DIFFERENT);
+   return 0;
+}
+
+static std::string TempPath(const char *what)
+{
+   const char *dir = getenv("TMPDIR");
+   std::string d = (dir != nullptr && *dir) ? dir : "/tmp";
+   return d + "/zbsnmp-fuzz-" + std::to_string((long)getpid()) + "-" + what;
+}
+
+static const char *Text(const char *s)
+{
+   return s != nullptr ? s : "";
+}
+
+static void CheckSameTree(SNMP_MIBObject *a, SNMP_MIBObject *b)
+{
+   std::vector<std::pair<SNMP_MIBObject *, SNMP_MIBObject *>> stack = {{a, b}};
+   while (!stack.empty())
+   {
+      auto [x, y] = stack.back();
+      stack.pop_back();
+      CHECK(x->OID() == y->OID());
+      // Texts are C strings; an empty one is written as length 0 and reads back as none.
+      CHECK(strcmp(Text(x->Name()), Text(y->Name())) == 0);
+      CHECK(strcmp(Text(x->Description()), Text(y->Description())) == 0);
+      // Attributes travel as one byte: a field the file left out (-1) comes back as 255.
+      CHECK((x->Type() & 0xFF) == (y->Type() & 0xFF));
+      CHECK((x->Status() & 0xFF) == (y->Status() & 0xFF));
+      CHECK((x->Access() & 0xFF) == (y->Access() & 0xFF));
+      SNMP_MIBObject *cx = x->FirstChild(), *cy = y->FirstChild();
+      for (; cx != nullptr && cy != nullptr; cx = cx->Next(), cy = cy->Next())
+         stack.push_back({cx, cy});
+      CHECK(cx == nullptr && cy == nullptr);
+   }
+}
+
+int FuzzMib(const uint8_t *data, size_t size)
+{
+   // First byte: flags of the header; the rest: the body.
+   if (size < 1)
+      return 0;
+   uint8_t flags = data[0] & (MIB_SAVE_COMPRESS | MIB_SAVE_NO_DESCRIPTIONS);
+   std::vector<uint8_t> file = {'Z', 'B', 'M', 'I', 'B', ' ', 16, 1, 0, flags, 0, 0, 0, 0, 0, 0};
+   file.insert(file.end(), data + 1, data + size);
+   std::string path = TempPath("in"), saved = TempPath("out");
+   FILE *f = fopen(path.c_str(), "wb");
+   if (f == nullptr)
+      return 0;
+   fwrite(file.data(), 1, file.size(), f);
+   fclose(f);
+   SNMP_MIBObject *root = nullptr;
+   uint32_t rc = SNMPLoadMIBTree(path.c_str(), &root);
+   remove(path.c_str());
+   CHECK(rc == SNMP_RC_SUCCESS || rc == SNMP_RC_BAD_FILE_DATA);
+   if (rc != SNMP_RC_SUCCESS)
+   {
+      CHECK(root == nullptr);
+      return 0;
+   }
+   CHECK(SNMPSaveMIBTree(saved.c_str(), root, flags & MIB_SAVE_COMPRESS) == SNMP_RC_SUCCESS);
+   SNMP_MIBObject *again = nullptr;
+   CHECK(SNMPLoadMIBTree(saved.c_str(), &again) == SNMP_RC_SUCCESS);
+   remove(saved.c_str());
+   CheckSameTree(root, again);
+   delete root;
+   delete again;
+   return 0;
+}
+
+int FuzzTransport(const uint8_t *data, size_t size)
+{
+#ifdef _WIN32
+   (void)data;
+   (void)size;
+   return 0;
+#else
+   // Datagrams: a two-byte big-endian length, then that many bytes (cut at the end).
+   int fds[2];
+   if (socketpair(AF_UNIX, SOCK_DGRAM, 0, fds) != 0)
+      return 0;
+   int sndbuf = 1 << 20;
+   setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &sndbuf, sizeof(sndbuf));
+   SNMP_UDPTransport transport(fds[0]);
+   size_t pos = 0;
+   int datagrams = 0;
+   while (pos + 2 <= size && datagrams < 64)
+   {
+      size_t len = ((size_t)data[pos] << 8) | data[pos + 1];
+      pos += 2;
+      if (len > size - pos)
+         len = size - pos;
+      // Lengths of 0xFFxx stand for an oversized datagram of filler.
+      if ((data[pos - 2] & 0xF0) == 0xF0)
+      {
+         std::vector<uint8_t> big(33000 + len, 0x30);
+         send(fds[1], big.data(), big.size(), MSG_DONTWAIT);
+         len = 0;
+      }
+      else if (send(fds[1], data + pos, len, MSG_DONTWAIT) < 0)
+      {
+         break;
+      }
+      pos += len;
+      datagrams++;
+   }
+   for (int i = 0; i < datagrams * 2 + 2; i++)
+   {
+      SNMP_PDU *pdu = (SNMP_PDU *)&transport;  // a marker: untouched unless a message came
+      int n = transport.Read(&pdu, 0, nullptr, nullptr);
+      CHECK(transport.GetStartOffset() + transport.GetBytesHeld() <= transport.GetBufferSize());
+      if (n <= 0)
+      {
+         // Every failure leaves the buffer empty and the slot as it was.
+         CHECK(transport.GetBytesHeld() == 0 && transport.GetStartOffset() == 0);
+         CHECK(pdu == (SNMP_PDU *)&transport);
+      }
+      else
+      {
+         CHECK(pdu != (SNMP_PDU *)&transport);
+         if (transport.GetBytesHeld() == 0)
+            CHECK(transport.GetStartOffset() == 0);
+         delete pdu;
+      }
+   }
+   close(fds[1]);
+   return 0;
+#endif
+}
