@@ -3,7 +3,15 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <filesystem>
+
+#ifdef _WIN32
+#include <process.h>
+#define getpid _getpid
+#else
+#include <unistd.h>
+#endif
 
 std::vector<uint8_t> Hex(const std::string &text)
 {
@@ -54,8 +62,10 @@ struct TempRoot
    TempRoot()
    {
       path = std::filesystem::temp_directory_path() /
-             ("zbsnmp-test-" + std::to_string((unsigned)rand()) + "-" +
-              std::to_string((unsigned long)(uintptr_t)this));
+             ("zbsnmp-test-" + std::to_string((long)getpid()) + "-" +
+              std::to_string((unsigned long long)std::chrono::steady_clock::now()
+                                 .time_since_epoch()
+                                 .count()));
       std::filesystem::create_directories(path);
    }
    ~TempRoot()

@@ -1,0 +1,780 @@
+// libzbsnmp and Net-SNMP's libnetsnmp side by side: the same work in the same
+// process, alternating. Prints each pair and its ratio (> 1: libzbsnmp faster).
+//   zbsnmp_bench [--short] [--fixtures DIR] [--mibs DIR]
+#include <benchmark/benchmark.h>
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+#include <sched.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "zbsnmp.h"
+
+// ---- Counting allocator: every malloc of both libraries goes through here ----
+
+extern "C" void *__libc_malloc(size_t);
+extern "C" void *__libc_calloc(size_t, size_t);
+extern "C" void *__libc_realloc(void *, size_t);
+extern "C" void __libc_free(void *);
+
+static bool g_counting = false;
+static uint64_t g_allocs = 0, g_bytes = 0;
+
+extern "C" void *malloc(size_t n)
+{
+   if (g_counting)
+   {
+      g_allocs++;
+      g_bytes += n;
+   }
+   return __libc_malloc(n);
+}
+extern "C" void *calloc(size_t a, size_t b)
+{
+   if (g_counting)
+   {
+      g_allocs++;
+      g_bytes += a * b;
+   }
+   return __libc_calloc(a, b);
+}
+extern "C" void *realloc(void *p, size_t n)
+{
+   if (g_counting)
+   {
+      g_allocs++;
+      g_bytes += n;
+   }
+   return __libc_realloc(p, n);
+}
+extern "C" void free(void *p)
+{
+   __libc_free(p);
+}
+
+using Clock = std::chrono::steady_clock;
+
+static double Seconds(Clock::duration d)
+{
+   return std::chrono::duration<double>(d).count();
+}
+
+static std::vector<uint8_t> Hex(const std::string &s)
+{
+   std::vector<uint8_t> out;
+   for (size_t i = 0; i + 1 < s.size(); i += 2)
+      out.push_back((uint8_t)strtoul(s.substr(i, 2).c_str(), nullptr, 16));
+   return out;
+}
+
+struct Message
+{
+   std::string name;
+   std::vector<uint8_t> bytes;
+};
+
+// ---- Net-SNMP side ----
+
+static netsnmp_session g_session;
+
+static void NetSnmpInit()
+{
+   setenv("MIBS", "", 1);
+   netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS, 1);
+   netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_PERSIST_STATE, 1);
+   init_snmp("zbsnmpbench");
+   snmp_sess_init(&g_session);
+   g_session.version = SNMP_VERSION_2c;
+   g_session.community = (u_char *)"public";
+   g_session.community_len = 6;
+}
+
+static netsnmp_pdu *NetSnmpParse(const Message &m)
+{
+   netsnmp_pdu *pdu = (netsnmp_pdu *)calloc(1, sizeof(netsnmp_pdu));
+   pdu->transport_data = nullptr;
+   std::vector<uint8_t> copy = m.bytes;  // snmp_parse may write into its input
+   if (snmp_parse(nullptr, &g_session, pdu, copy.data(), copy.size()) != 0)
+   {
+      snmp_free_pdu(pdu);
+      return nullptr;
+   }
+   return pdu;
+}
+
+// ---- Codec operations (one call = one operation) ----
+
+static void OursDecode(const Message &m)
+{
+   SNMP_PDU *pdu = new SNMP_PDU();
+   int ok = pdu->Parse(m.bytes.data(), (uint32_t)m.bytes.size());
+   benchmark::DoNotOptimize(ok);
+   delete pdu;
+}
+
+static void TheirsDecode(const Message &m)
+{
+   netsnmp_pdu *pdu = (netsnmp_pdu *)calloc(1, sizeof(netsnmp_pdu));
+   int rc = snmp_parse(nullptr, &g_session, pdu, (u_char *)m.bytes.data(), m.bytes.size());
+   benchmark::DoNotOptimize(rc);
+   snmp_free_pdu(pdu);
+}
+
+static void OursEncode(SNMP_PDU *pdu)
+{
+   uint8_t *out = nullptr;
+   uint32_t n = pdu->Encode(&out);
+   benchmark::DoNotOptimize(n);
+   free(out);
+}
+
+static void TheirsEncode(netsnmp_pdu *pdu)
+{
+   size_t len = 2048, offset = 0;
+   u_char *buf = (u_char *)malloc(len);
+   int rc = snmp_build(&buf, &len, &offset, &g_session, pdu);
+   benchmark::DoNotOptimize(rc);
+   free(buf);
+}
+
+// What a caller has to build a message from: names, types and values.
+struct Binding
+{
+   std::vector<uint32_t> name;
+   std::vector<oid> netName;
+   uint32_t type;
+   std::string text;                   // the value as text (our setter takes text)
+   std::vector<uint8_t> raw;           // the value as Net-SNMP takes it
+};
+
+struct BuildRecipe
+{
+   uint32_t command, version, requestId;
+   std::vector<Binding> bindings;
+   bool trap;
+};
+
+static BuildRecipe Recipe(SNMP_PDU *pdu)
+{
+   BuildRecipe r;
+   r.command = pdu->GetCommand();
+   r.version = pdu->GetVersion();
+   r.requestId = pdu->GetRequestId();
+   r.trap = (pdu->GetCommand() == SNMP_CMD_TRAP);
+   for (uint32_t i = 0; i < pdu->GetNumVariables(); i++)
+   {
+      SNMP_Variable *v = pdu->GetVariable(i);
+      Binding b;
+      b.name.assign(v->GetName()->GetValue(), v->GetName()->GetValue() + v->GetName()->Length());
+      b.netName.assign(b.name.begin(), b.name.end());
+      b.type = v->GetType();
+      char buf[512];
+      b.text = v->GetValueAsString(buf, sizeof(buf));
+      if (b.type == ASN_TYPE_COUNTER64)
+      {
+         uint64_t x;
+         memcpy(&x, v->GetValue(), 8);
+         struct counter64 c = {(u_long)(x >> 32), (u_long)(x & 0xFFFFFFFF)};
+         b.raw.assign((uint8_t *)&c, (uint8_t *)&c + sizeof(c));
+      }
+      else if (b.type == ASN_TYPE_OBJECT_ID)
+      {
+         std::vector<oid> o(v->GetValueLength() / 4);
+         for (size_t k = 0; k < o.size(); k++)
+            o[k] = ((const uint32_t *)v->GetValue())[k];
+         b.raw.assign((uint8_t *)o.data(), (uint8_t *)(o.data() + o.size()));
+      }
+      else if (b.type == ASN_TYPE_INTEGER || b.type == ASN_TYPE_COUNTER32 ||
+               b.type == ASN_TYPE_GAUGE32 || b.type == ASN_TYPE_TIMETICKS)
+      {
+         long x = (b.type == ASN_TYPE_INTEGER) ? (long)v->GetValueAsInt() : (long)v->GetValueAsUInt();
+         b.raw.assign((uint8_t *)&x, (uint8_t *)&x + sizeof(x));
+      }
+      else if (v->GetValueLength() > 0)
+      {
+         b.raw.assign(v->GetValue(), v->GetValue() + v->GetValueLength());
+      }
+      r.bindings.push_back(b);
+   }
+   return r;
+}
+
+static void OursBuild(const BuildRecipe &r)
+{
+   SNMP_PDU pdu(r.command, "public", r.requestId, r.version);
+   for (const Binding &b : r.bindings)
+   {
+      SNMP_Variable *v = new SNMP_Variable(b.name.data(), (uint32_t)b.name.size());
+      if (b.type != ASN_TYPE_NULL)
+         v->SetValueFromString(b.type, b.text.c_str());
+      pdu.BindVariable(v);
+   }
+   uint8_t *out = nullptr;
+   uint32_t n = pdu.Encode(&out);
+   benchmark::DoNotOptimize(n);
+   free(out);
+}
+
+static void TheirsBuild(const BuildRecipe &r)
+{
+   static const int kCommands[] = {SNMP_MSG_GET, SNMP_MSG_GETNEXT, SNMP_MSG_RESPONSE, SNMP_MSG_SET,
+                                   SNMP_MSG_TRAP2};
+   netsnmp_pdu *pdu = snmp_pdu_create(kCommands[r.command < 4 ? r.command : 4]);
+   pdu->version = (r.version == SNMP_VERSION_1) ? SNMP_VERSION_1 : SNMP_VERSION_2c;
+   pdu->reqid = r.requestId;
+   for (const Binding &b : r.bindings)
+      snmp_pdu_add_variable(pdu, b.netName.data(), b.netName.size(), (u_char)b.type,
+                            b.raw.empty() ? nullptr : b.raw.data(), b.raw.size());
+   size_t len = 2048, offset = 0;
+   u_char *buf = (u_char *)malloc(len);
+   int rc = snmp_build(&buf, &len, &offset, &g_session, pdu);
+   benchmark::DoNotOptimize(rc);
+   free(buf);
+   snmp_free_pdu(pdu);
+}
+
+// ---- Collecting Google Benchmark's results ----
+
+class Collector : public benchmark::ConsoleReporter
+{
+public:
+   std::map<std::string, double> nsPerOp;  // median when repeated
+
+   void ReportRuns(const std::vector<Run> &runs) override
+   {
+      for (const Run &run : runs)
+      {
+         std::string name = run.benchmark_name();
+         bool median = run.aggregate_name == "median";
+         if (run.run_type == Run::RT_Aggregate && !median)
+            continue;
+         if (median)
+            name = name.substr(0, name.rfind("_median"));
+         if (run.run_type == Run::RT_Iteration && nsPerOp.count(name) && !median)
+            continue;  // a median comes later
+         nsPerOp[name] = run.GetAdjustedRealTime();
+      }
+   }
+};
+
+struct Allocs
+{
+   uint64_t count, bytes;
+};
+
+template <typename F> static Allocs CountAllocs(F f)
+{
+   f();  // warm up
+   g_allocs = g_bytes = 0;
+   g_counting = true;
+   f();
+   g_counting = false;
+   return {g_allocs, g_bytes};
+}
+
+static std::string Fixed(double v, int digits = 2)
+{
+   char buf[64];
+   snprintf(buf, sizeof(buf), "%.*f", digits, v);
+   return buf;
+}
+
+// ---- snmpd for the exchange benchmarks ----
+
+struct Agent
+{
+   pid_t pid = -1;
+   uint16_t port = 0;
+   std::string dir;
+};
+
+static uint16_t FreePort()
+{
+   int s = socket(AF_INET, SOCK_DGRAM, 0);
+   struct sockaddr_in sa;
+   memset(&sa, 0, sizeof(sa));
+   sa.sin_family = AF_INET;
+   sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+   bind(s, (struct sockaddr *)&sa, sizeof(sa));
+   socklen_t len = sizeof(sa);
+   getsockname(s, (struct sockaddr *)&sa, &len);
+   close(s);
+   return ntohs(sa.sin_port);
+}
+
+static bool StartAgent(Agent *a)
+{
+   char tmpl[] = "/tmp/zbsnmp-bench-XXXXXX";
+   a->dir = mkdtemp(tmpl);
+   a->port = FreePort();
+   std::string listen = "udp:127.0.0.1:" + std::to_string(a->port);
+   std::string conf = std::string(ZBSNMP_SOURCE_DIR) + "/tests/snmpd.conf";
+   a->pid = fork();
+   if (a->pid == 0)
+   {
+      setenv("SNMP_PERSISTENT_DIR", a->dir.c_str(), 1);
+      setenv("SNMPCONFPATH", a->dir.c_str(), 1);
+      const char *snmpd = access("/usr/sbin/snmpd", X_OK) == 0 ? "/usr/sbin/snmpd" : "snmpd";
+      execlp(snmpd, snmpd, "-f", "-C", "-c", conf.c_str(), "-Ln", listen.c_str(), (char *)nullptr);
+      _exit(127);
+   }
+   for (int i = 0; i < 100; i++)
+   {
+      usleep(50000);
+      SNMP_UDPTransport t;
+      t.CreateUDPTransport("127.0.0.1", 0, a->port);
+      SNMP_PDU req(SNMP_CMD_GET_REQUEST, "public", 1, SNMP_VERSION_2C);
+      req.BindVariable(new SNMP_Variable(".1.3.6.1.2.1.1.1.0"));
+      SNMP_PDU *resp = nullptr;
+      if (t.DoRequest(&req, &resp, 100, 1) == SNMP_RC_SUCCESS)
+      {
+         delete resp;
+         return true;
+      }
+   }
+   return false;
+}
+
+static void StopAgent(Agent *a)
+{
+   if (a->pid > 0)
+   {
+      kill(a->pid, SIGTERM);
+      waitpid(a->pid, nullptr, 0);
+   }
+   std::string rm = "rm -rf " + a->dir;
+   if (system(rm.c_str()) != 0)
+      fprintf(stderr, "could not remove %s\n", a->dir.c_str());
+}
+
+static void Pin(pid_t pid, int cpu)
+{
+   cpu_set_t set;
+   CPU_ZERO(&set);
+   if (cpu < 0)
+   {
+      for (int i = 0; i < CPU_SETSIZE && i < (int)std::thread::hardware_concurrency(); i++)
+         CPU_SET(i, &set);
+   }
+   else
+   {
+      CPU_SET(cpu, &set);
+   }
+   sched_setaffinity(pid, sizeof(set), &set);
+}
+
+struct ExchangeResult
+{
+   uint32_t requests;
+   double perSecond, medianUs;
+};
+
+static ExchangeResult Summarise(std::vector<double> &latencies, double elapsed)
+{
+   std::sort(latencies.begin(), latencies.end());
+   ExchangeResult r;
+   r.requests = (uint32_t)latencies.size();
+   r.perSecond = latencies.size() / elapsed;
+   r.medianUs = latencies.empty() ? 0 : latencies[latencies.size() / 2] * 1e6;
+   return r;
+}
+
+static ExchangeResult OursExchange(uint16_t port, uint32_t maxRequests, double maxSeconds)
+{
+   SNMP_UDPTransport t;
+   t.CreateUDPTransport("127.0.0.1", 0, port);
+   std::vector<double> lat;
+   auto start = Clock::now();
+   for (uint32_t i = 0; i < maxRequests && Seconds(Clock::now() - start) < maxSeconds; i++)
+   {
+      auto t0 = Clock::now();
+      SNMP_PDU req(SNMP_CMD_GET_REQUEST, "public", i + 1, SNMP_VERSION_2C);
+      req.BindVariable(new SNMP_Variable(".1.3.6.1.2.1.1.1.0"));
+      SNMP_PDU *resp = nullptr;
+      if (t.DoRequest(&req, &resp, 1000, 3) != SNMP_RC_SUCCESS)
+         break;
+      delete resp;
+      lat.push_back(Seconds(Clock::now() - t0));
+   }
+   return Summarise(lat, Seconds(Clock::now() - start));
+}
+
+static ExchangeResult TheirsExchange(uint16_t port, uint32_t maxRequests, double maxSeconds)
+{
+   netsnmp_session s;
+   snmp_sess_init(&s);
+   std::string peer = "udp:127.0.0.1:" + std::to_string(port);
+   s.peername = (char *)peer.c_str();
+   s.version = SNMP_VERSION_2c;
+   s.community = (u_char *)"public";
+   s.community_len = 6;
+   s.timeout = 1000000;
+   s.retries = 2;
+   netsnmp_session *ss = snmp_open(&s);
+   std::vector<double> lat;
+   oid name[] = {1, 3, 6, 1, 2, 1, 1, 1, 0};
+   auto start = Clock::now();
+   for (uint32_t i = 0; ss && i < maxRequests && Seconds(Clock::now() - start) < maxSeconds; i++)
+   {
+      auto t0 = Clock::now();
+      netsnmp_pdu *pdu = snmp_pdu_create(SNMP_MSG_GET);
+      snmp_add_null_var(pdu, name, 9);
+      netsnmp_pdu *resp = nullptr;
+      if (snmp_synch_response(ss, pdu, &resp) != STAT_SUCCESS)
+         break;
+      snmp_free_pdu(resp);
+      lat.push_back(Seconds(Clock::now() - t0));
+   }
+   if (ss)
+      snmp_close(ss);
+   return Summarise(lat, Seconds(Clock::now() - start));
+}
+
+// Runs a command, counting its output lines; returns seconds.
+static double TimeCommand(const std::string &cmd, size_t *lines)
+{
+   auto t0 = Clock::now();
+   FILE *p = popen(cmd.c_str(), "r");
+   *lines = 0;
+   char buf[4096];
+   while (p && fgets(buf, sizeof(buf), p))
+      if (buf[0] == '.')
+         (*lines)++;
+   if (p)
+      pclose(p);
+   return Seconds(Clock::now() - t0);
+}
+
+// ---- Trap intake ----
+
+static void TrapIntake(const std::vector<uint8_t> &trap, uint32_t count)
+{
+   int rx = socket(AF_INET, SOCK_DGRAM, 0);
+   int size = 16 << 20;
+   setsockopt(rx, SOL_SOCKET, SO_RCVBUF, &size, sizeof(size));
+   struct sockaddr_in sa;
+   memset(&sa, 0, sizeof(sa));
+   sa.sin_family = AF_INET;
+   sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+   bind(rx, (struct sockaddr *)&sa, sizeof(sa));
+   socklen_t len = sizeof(sa);
+   getsockname(rx, (struct sockaddr *)&sa, &len);
+   SNMP_UDPTransport listener(rx);
+
+   std::atomic<uint32_t> received{0};
+   std::thread sender([&] {
+      int tx = socket(AF_INET, SOCK_DGRAM, 0);
+      connect(tx, (struct sockaddr *)&sa, sizeof(sa));
+      for (uint32_t i = 0; i < count; i++)
+      {
+         // Keep at most ~2000 datagrams in flight so that the kernel drops none.
+         while (i - received.load(std::memory_order_relaxed) > 2000)
+            std::this_thread::yield();
+         send(tx, trap.data(), trap.size(), 0);
+      }
+      close(tx);
+   });
+   uint32_t parsed = 0, failed = 0;
+   auto start = Clock::now();
+   for (;;)
+   {
+      SNMP_PDU *pdu = nullptr;
+      int n = listener.Read(&pdu, 1000, nullptr, nullptr);
+      if (n <= 0)
+         break;
+      if (pdu != nullptr && pdu->GetCommand() == SNMP_CMD_TRAP)
+         parsed++;
+      else
+         failed++;
+      delete pdu;
+      if (received.fetch_add(1, std::memory_order_relaxed) + 1 == count)
+         break;
+   }
+   double elapsed = Seconds(Clock::now() - start);
+   sender.join();
+   printf("| trap intake (v2c linkDown, %u sent) | %u parsed, %u failed | %.0f traps/s |\n", count,
+          parsed, failed, parsed / elapsed);
+}
+
+// ---- MIB trees ----
+
+static double MedianOf(std::vector<double> v)
+{
+   std::sort(v.begin(), v.end());
+   return v.empty() ? 0 : v[v.size() / 2];
+}
+
+static int NetSnmpMibChild(const char *mibdirs)
+{
+   setenv("MIBS", "ALL", 1);
+   setenv("MIBDIRS", mibdirs, 1);
+   netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS, 1);
+   netsnmp_ds_set_int(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_MIB_WARNINGS, 0);
+   auto t0 = Clock::now();
+   netsnmp_init_mib();
+   double us = Seconds(Clock::now() - t0) * 1e6;
+   printf("%.0f\n", us);
+   return 0;
+}
+
+static void MibBench(const std::string &self, const std::string &fixtures, const std::string &mibs,
+                     int rounds)
+{
+   std::string tsv = fixtures + "/netsnmp-mib-tree-rfc.tsv";
+   if (access(tsv.c_str(), R_OK) != 0 || access(mibs.c_str(), R_OK) != 0)
+   {
+      printf("| MIB trees | skipped: %s or %s missing |\n", tsv.c_str(), mibs.c_str());
+      return;
+   }
+   char tmpl[] = "/tmp/zbsnmp-bench-mib-XXXXXX";
+   std::string dir = mkdtemp(tmpl);
+   std::string plain = dir + "/plain.zbmib", comp = dir + "/compressed.zbmib";
+   std::string build = std::string(ZBSNMP_TOOL) + " mib build --no-descriptions ";
+   if (system((build + tsv + " " + plain).c_str()) != 0 ||
+       system((build + "-z " + tsv + " " + comp).c_str()) != 0)
+   {
+      printf("| MIB trees | could not build the files |\n");
+      return;
+   }
+   SNMP_MIBObject *tree = nullptr;
+   SNMPLoadMIBTree(plain.c_str(), &tree);
+   uint64_t nodes = 0;
+   std::vector<SNMP_MIBObject *> stack = {tree};
+   while (!stack.empty())
+   {
+      SNMP_MIBObject *n = stack.back();
+      stack.pop_back();
+      nodes++;
+      for (SNMP_MIBObject *c = n->FirstChild(); c; c = c->Next())
+         stack.push_back(c);
+   }
+   auto fileSize = [](const std::string &p) {
+      std::ifstream f(p, std::ios::binary | std::ios::ate);
+      return (long long)f.tellg();
+   };
+   std::vector<double> loadPlain, loadComp, savePlain, saveComp, theirs;
+   for (int i = 0; i < rounds; i++)
+   {
+      for (auto [file, out] : {std::pair{plain, &loadPlain}, std::pair{comp, &loadComp}})
+      {
+         SNMP_MIBObject *t = nullptr;
+         auto t0 = Clock::now();
+         SNMPLoadMIBTree(file.c_str(), &t);
+         out->push_back(Seconds(Clock::now() - t0) * 1e6);
+         delete t;
+      }
+      for (auto [flags, out] : {std::pair{0u, &savePlain}, std::pair{1u, &saveComp}})
+      {
+         auto t0 = Clock::now();
+         SNMPSaveMIBTree((dir + "/again").c_str(), tree, MIB_SAVE_NO_DESCRIPTIONS | flags);
+         out->push_back(Seconds(Clock::now() - t0) * 1e6);
+      }
+      // Net-SNMP: one load per process, private configuration.
+      std::string cmd = "env SNMPCONFPATH=" + dir + " SNMP_PERSISTENT_DIR=" + dir + " HOME=" + dir +
+                        " " + self + " --netsnmp-mib-load " + mibs + "/rfc:" + mibs +
+                        "/net-snmp 2>/dev/null";
+      FILE *p = popen(cmd.c_str(), "r");
+      char buf[64] = "";
+      if (p && fgets(buf, sizeof(buf), p))
+         theirs.push_back(atof(buf));
+      if (p)
+         pclose(p);
+   }
+   delete tree;
+   double lp = MedianOf(loadPlain), lc = MedianOf(loadComp), ns = MedianOf(theirs);
+   printf("| MIB load, %llu nodes, plain (%lld bytes) | %.0f us (%.3f us/node) | Net-SNMP parsing the modules: %.0f us | %.1fx |\n",
+          (unsigned long long)nodes, fileSize(plain), lp, lp / nodes, ns, ns / lp);
+   printf("| MIB load, %llu nodes, compressed (%lld bytes) | %.0f us (%.3f us/node) | Net-SNMP parsing the modules: %.0f us | %.1fx |\n",
+          (unsigned long long)nodes, fileSize(comp), lc, lc / nodes, ns, ns / lc);
+   printf("| MIB save, plain / compressed | %.0f us / %.0f us (%.3f / %.3f us/node) | | |\n",
+          MedianOf(savePlain), MedianOf(saveComp), MedianOf(savePlain) / nodes,
+          MedianOf(saveComp) / nodes);
+   std::string rm = "rm -rf " + dir;
+   if (system(rm.c_str()) != 0)
+      fprintf(stderr, "could not remove %s\n", dir.c_str());
+}
+
+int main(int argc, char **argv)
+{
+   if (argc == 3 && !strcmp(argv[1], "--netsnmp-mib-load"))
+      return NetSnmpMibChild(argv[2]);
+   bool quick = false;
+   std::string fixtures = std::string(ZBSNMP_SOURCE_DIR) + "/../shared/fixtures";
+   std::string mibs = std::string(ZBSNMP_SOURCE_DIR) + "/../shared/mibs";
+   std::string messagesFile = std::string(ZBSNMP_SOURCE_DIR) + "/bench/data/bench-messages.tsv";
+   for (int i = 1; i < argc; i++)
+   {
+      if (!strcmp(argv[i], "--short"))
+         quick = true;
+      else if (!strcmp(argv[i], "--fixtures") && i + 1 < argc)
+         fixtures = argv[++i];
+      else if (!strcmp(argv[i], "--mibs") && i + 1 < argc)
+         mibs = argv[++i];
+   }
+   NetSnmpInit();
+
+   std::vector<Message> messages;
+   std::ifstream in(messagesFile);
+   std::string line;
+   while (std::getline(in, line))
+   {
+      if (line.empty() || line[0] == '#')
+         continue;
+      std::istringstream ss(line);
+      Message m;
+      std::string hex;
+      std::getline(ss, m.name, '\t');
+      std::getline(ss, hex, '\t');
+      m.bytes = Hex(hex);
+      messages.push_back(m);
+   }
+
+   // Parsed copies for the encode benchmarks, recipes for the build ones.
+   std::vector<std::unique_ptr<SNMP_PDU>> ours;
+   std::vector<netsnmp_pdu *> theirs;
+   std::vector<BuildRecipe> recipes;
+   for (const Message &m : messages)
+   {
+      auto p = std::make_unique<SNMP_PDU>();
+      if (!p->Parse(m.bytes.data(), (uint32_t)m.bytes.size()))
+      {
+         fprintf(stderr, "%s does not parse\n", m.name.c_str());
+         return 1;
+      }
+      recipes.push_back(Recipe(p.get()));
+      ours.push_back(std::move(p));
+      theirs.push_back(NetSnmpParse(m));
+   }
+
+   for (size_t i = 0; i < messages.size(); i++)
+   {
+      const Message *m = &messages[i];
+      SNMP_PDU *o = ours[i].get();
+      netsnmp_pdu *t = theirs[i];
+      const BuildRecipe *r = &recipes[i];
+      benchmark::RegisterBenchmark(("decode/" + m->name + "/ours").c_str(),
+                                   [m](benchmark::State &s) { for (auto _ : s) OursDecode(*m); });
+      benchmark::RegisterBenchmark(("decode/" + m->name + "/netsnmp").c_str(),
+                                   [m](benchmark::State &s) { for (auto _ : s) TheirsDecode(*m); });
+      benchmark::RegisterBenchmark(("encode/" + m->name + "/ours").c_str(),
+                                   [o](benchmark::State &s) { for (auto _ : s) OursEncode(o); });
+      if (t != nullptr)
+         benchmark::RegisterBenchmark(("encode/" + m->name + "/netsnmp").c_str(),
+                                      [t](benchmark::State &s) { for (auto _ : s) TheirsEncode(t); });
+      if (!r->trap || r->version == SNMP_VERSION_2C)
+      {
+         benchmark::RegisterBenchmark(("build/" + m->name + "/ours").c_str(),
+                                      [r](benchmark::State &s) { for (auto _ : s) OursBuild(*r); });
+         benchmark::RegisterBenchmark(("build/" + m->name + "/netsnmp").c_str(),
+                                      [r](benchmark::State &s) { for (auto _ : s) TheirsBuild(*r); });
+      }
+   }
+   std::vector<std::string> bargs = {argv[0], quick ? "--benchmark_min_time=0.05"
+                                                    : "--benchmark_min_time=0.5"};
+   if (!quick)
+   {
+      bargs.push_back("--benchmark_repetitions=5");
+      bargs.push_back("--benchmark_report_aggregates_only=true");
+   }
+   std::vector<char *> bargv;
+   for (auto &a : bargs)
+      bargv.push_back((char *)a.c_str());
+   int bargc = (int)bargv.size();
+   benchmark::Initialize(&bargc, bargv.data());
+   Collector collector;
+   benchmark::RunSpecifiedBenchmarks(&collector);
+
+   printf("\n## Codec (ns per operation, medians; ratio = Net-SNMP / libzbsnmp)\n\n");
+   printf("| operation | message | libzbsnmp ns | Net-SNMP ns | ratio | allocs (ours / theirs) | bytes (ours / theirs) |\n");
+   printf("|---|---|---|---|---|---|---|\n");
+   for (const char *op : {"decode", "encode", "build"})
+   {
+      for (size_t i = 0; i < messages.size(); i++)
+      {
+         std::string key = std::string(op) + "/" + messages[i].name;
+         if (!collector.nsPerOp.count(key + "/ours") || !collector.nsPerOp.count(key + "/netsnmp"))
+            continue;
+         double a = collector.nsPerOp[key + "/ours"], b = collector.nsPerOp[key + "/netsnmp"];
+         Allocs ao, at;
+         if (!strcmp(op, "decode"))
+         {
+            ao = CountAllocs([&] { OursDecode(messages[i]); });
+            at = CountAllocs([&] { TheirsDecode(messages[i]); });
+         }
+         else if (!strcmp(op, "encode"))
+         {
+            ao = CountAllocs([&] { OursEncode(ours[i].get()); });
+            at = CountAllocs([&] { TheirsEncode(theirs[i]); });
+         }
+         else
+         {
+            ao = CountAllocs([&] { OursBuild(recipes[i]); });
+            at = CountAllocs([&] { TheirsBuild(recipes[i]); });
+         }
+         printf("| %s | %s | %.0f | %.0f | %sx | %llu / %llu | %llu / %llu |\n", op,
+                messages[i].name.c_str(), a, b, Fixed(b / a).c_str(), (unsigned long long)ao.count,
+                (unsigned long long)at.count, (unsigned long long)ao.bytes,
+                (unsigned long long)at.bytes);
+      }
+   }
+   for (netsnmp_pdu *t : theirs)
+      if (t)
+         snmp_free_pdu(t);
+
+   printf("\n## Exchanges and intake\n\n");
+   printf("| measurement | libzbsnmp | Net-SNMP | ratio |\n|---|---|---|---|\n");
+   Agent agent;
+   if (StartAgent(&agent))
+   {
+      uint32_t maxRequests = quick ? 2000 : 20000;
+      double maxSeconds = quick ? 2 : 10;
+      for (int pinned = 1; pinned >= 0; pinned--)
+      {
+         Pin(0, pinned ? 0 : -1);
+         Pin(agent.pid, pinned ? 0 : -1);
+         ExchangeResult a = OursExchange(agent.port, maxRequests, maxSeconds);
+         ExchangeResult b = TheirsExchange(agent.port, maxRequests, maxSeconds);
+         printf("| GET sysDescr.0, %s: requests/s | %.0f (%u requests) | %.0f (%u requests) | %sx |\n",
+                pinned ? "client pinned to the agent's CPU" : "unpinned", a.perSecond, a.requests,
+                b.perSecond, b.requests, Fixed(a.perSecond / b.perSecond).c_str());
+         printf("| GET sysDescr.0, %s: median latency | %.1f us | %.1f us | %sx |\n",
+                pinned ? "pinned" : "unpinned", a.medianUs, b.medianUs,
+                Fixed(b.medianUs / a.medianUs).c_str());
+      }
+      Pin(0, -1);
+      std::string addr = "127.0.0.1:" + std::to_string(agent.port);
+      size_t ourLines = 0, theirLines = 0;
+      double ourWalk = TimeCommand(std::string(ZBSNMP_TOOL) + " walk " + addr + " .1", &ourLines);
+      double theirWalk = TimeCommand("env MIBS= SNMPCONFPATH=" + agent.dir + " SNMP_PERSISTENT_DIR=" +
+                                         agent.dir + " snmpwalk -v2c -c public -On " + addr +
+                                         " .1 2>/dev/null",
+                                     &theirLines);
+      printf("| whole-agent walk (GET-NEXT): zbsnmp walk vs snmpwalk -v2c -On | %.3f s, %zu varbinds | %.3f s, %zu varbinds | %sx |\n",
+             ourWalk, ourLines, theirWalk, theirLines, Fixed(theirWalk / ourWalk).c_str());
+      StopAgent(&agent);
+   }
+   else
+   {
+      printf("| exchanges | skipped: snmpd did not start | | |\n");
+   }
+   TrapIntake(messages.back().bytes, quick ? 20000 : 200000);
+
+   printf("\n## MIB trees\n\n| measurement | libzbsnmp | Net-SNMP | ratio |\n|---|---|---|---|\n");
+   MibBench(argv[0], fixtures, mibs, quick ? 1 : 5);
+   return 0;
+}
