@@ -23,6 +23,7 @@ cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=Release -DZBSNMP_BUILD_TOOLS=OFF >/dev/null
 cmake --build build-win64 -j "$jobs" >/dev/null
 ls -l build-win64/bin/*.dll
+x86_64-w64-mingw32-objdump -p build-win64/bin/libzbsnmp.dll | grep 'DLL Name' 
 
 # Debian's wine64 keeps its programs in /usr/lib/wine.
 export PATH="$PATH:/usr/lib/wine"
@@ -45,4 +46,7 @@ cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
   -DCMAKE_BUILD_TYPE=Release -DZBSNMP_BUILD_TOOLS=OFF -DZBSNMP_BUILD_TESTS=OFF >/dev/null
 cmake --build build-win32 -j "$jobs" >/dev/null
 file build-win32/bin/*.dll
-i686-w64-mingw32-objdump -p build-win32/bin/libzbsnmp.dll | grep -q "DLL Name: WS2_32.dll" && echo "i686 DLL links against WS2_32.dll"
+imports=$(i686-w64-mingw32-objdump -p build-win32/bin/libzbsnmp.dll)
+grep -q "DLL Name: WS2_32.dll" <<<"$imports" || { echo "the i686 DLL does not import WS2_32.dll" >&2; exit 1; }
+grep -q "SNMPParseOID" <<<"$imports" || { echo "the i686 DLL does not export the API" >&2; exit 1; }
+echo "i686: libzbsnmp.dll links (imports: $(grep 'DLL Name' <<<"$imports" | awk '{print $3}' | xargs))"
