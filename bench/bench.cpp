@@ -99,7 +99,8 @@ static void NetSnmpInit()
    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_PERSIST_STATE, 1);
    init_snmp("zbsnmpbench");
    snmp_sess_init(&g_session);
-   g_session.version = SNMP_VERSION_2c;
+   /* Any version: a v2c session would refuse the v1 trap. */
+   g_session.version = SNMP_DEFAULT_VERSION;
    g_session.community = (u_char *)"public";
    g_session.community_len = 6;
 }

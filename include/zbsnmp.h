@@ -127,6 +127,11 @@ ZBSNMP_API int SNMPIsCorrectOID(const char *text);
 struct ZbOidAccess;
 class ZFile;
 
+/* Sub-identifiers an SNMP_ObjectId holds without a heap block of its own. */
+#define SNMP_OID_INLINE_IDS 16
+/* Value bytes an SNMP_Variable holds without a heap block of its own. */
+#define SNMP_VALUE_INLINE_BYTES 40
+
 class ZBSNMP_API SNMP_ObjectId
 {
 public:
@@ -152,9 +157,10 @@ private:
    void ConvertToText();
 
    uint32_t m_subIdCount;
-   uint32_t *m_subIds;
-   char *m_text;      /* built on first use, dropped whenever the value changes */
-   bool m_hasValue;   /* false only for a default-constructed, never-set object */
+   uint32_t *m_subIds;   /* m_inline, a malloc block, or NULL when empty */
+   char *m_text;         /* built on first use, dropped whenever the value changes */
+   bool m_hasValue;      /* false only for a default-constructed, never-set object */
+   uint32_t m_inline[SNMP_OID_INLINE_IDS];
 };
 
 class ZBSNMP_API SNMP_Variable
@@ -186,10 +192,16 @@ public:
    void SetValueFromString(uint32_t type, const char *value);
 
 private:
-   SNMP_ObjectId *m_name;
+   uint8_t *AllocValue(uint32_t size);
+   void ReleaseValue();
+   void SetRawValue(const void *data, uint32_t length);
+
+   SNMP_ObjectId *m_name;   /* &m_nameStorage once the variable has a name */
    uint32_t m_type;
    uint32_t m_valueLength;
-   uint8_t *m_value;
+   uint8_t *m_value;        /* m_inlineValue, a malloc block, or NULL */
+   SNMP_ObjectId m_nameStorage;
+   alignas(8) uint8_t m_inlineValue[SNMP_VALUE_INLINE_BYTES];
 };
 
 class ZBSNMP_API SNMP_PDU
@@ -229,6 +241,7 @@ private:
    int ParseTrap2PDU(const uint8_t *data, uint32_t length);
    int ParseVarBinds(const uint8_t *data, uint32_t length);
    int ParseVariable(const uint8_t *data, uint32_t length);
+   int Reserve(uint32_t capacity);
 
    uint32_t m_version;
    uint32_t m_command;

@@ -74,6 +74,28 @@ static int DecodeInteger(const uint8_t *content, uint32_t length, uint32_t width
    return 1;
 }
 
+uint32_t BerDecodeOidInto(const uint8_t *content, uint32_t length, uint32_t *ids)
+{
+   if (length == 0)
+      return 0;
+   /* The first octet always stands alone for the first two arcs. */
+   ids[0] = content[0] / 40;
+   ids[1] = content[0] % 40;
+   uint32_t count = 2;
+   uint32_t acc = 0;
+   for (uint32_t i = 1; i < length; i++)
+   {
+      acc = (acc << 7) | (content[i] & 0x7F);
+      if ((content[i] & 0x80) == 0)
+      {
+         ids[count++] = acc;
+         acc = 0;
+      }
+   }
+   /* An unfinished last group is dropped. */
+   return count;
+}
+
 int BerDecodeValue(uint32_t type, const uint8_t *content, uint32_t length, void *out)
 {
    if (IsInt32Kind(type))
@@ -101,22 +123,7 @@ int BerDecodeValue(uint32_t type, const uint8_t *content, uint32_t length, void 
       uint32_t *ids = (uint32_t *)malloc(((size_t)length + 1) * sizeof(uint32_t));
       if (ids == nullptr)
          return 0;
-      /* The first octet always stands alone for the first two arcs. */
-      ids[0] = content[0] / 40;
-      ids[1] = content[0] % 40;
-      uint32_t count = 2;
-      uint32_t acc = 0;
-      for (uint32_t i = 1; i < length; i++)
-      {
-         acc = (acc << 7) | (content[i] & 0x7F);
-         if ((content[i] & 0x80) == 0)
-         {
-            ids[count++] = acc;
-            acc = 0;
-         }
-      }
-      /* An unfinished last group is dropped. */
-      oid->count = count;
+      oid->count = BerDecodeOidInto(content, length, ids);
       oid->ids = ids;
       return 1;
    }
@@ -125,9 +132,15 @@ int BerDecodeValue(uint32_t type, const uint8_t *content, uint32_t length, void 
    return 1;
 }
 
-static uint32_t SubIdLength(uint32_t v)
+/* Base-128 groups of a sub-identifier: 1 up to 0x7F, ..., 5 above 0x0FFFFFFF. */
+static inline uint32_t SubIdLength(uint32_t v)
 {
+#if defined(__GNUC__) || defined(__clang__)
+   uint32_t bits = 32 - (uint32_t)__builtin_clz(v | 1);
+   return (bits + 6) / 7;
+#else
    return v <= 0x7F ? 1 : v <= 0x3FFF ? 2 : v <= 0x1FFFFF ? 3 : v <= 0x0FFFFFFF ? 4 : 5;
+#endif
 }
 
 static uint32_t UnsignedLength(uint64_t v, uint32_t width)

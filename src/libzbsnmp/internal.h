@@ -102,14 +102,29 @@ struct BerCursor
 /* Takes one whole element (header and content within the cursor). */
 int BerGetElement(BerCursor *c, uint32_t *type, BerCursor *content);
 
+/* Decodes OBJECT IDENTIFIER content into ids, which has room for length + 1
+   sub-identifiers; returns the count (0 for an empty content). */
+uint32_t BerDecodeOidInto(const uint8_t *content, uint32_t length, uint32_t *ids);
+
 /* ---- Access to SNMP_ObjectId internals ---- */
 struct ZbOidAccess
 {
-   /* Hands a malloc'ed array over to the object (no copy). */
-   static void Adopt(SNMP_ObjectId *oid, uint32_t *ids, uint32_t count);
+   /* Replaces the value with the OID that BER content encodes. */
+   static void Decode(SNMP_ObjectId *oid, const uint8_t *content, uint32_t length);
 };
 
-/* Encoded size of a variable binding SEQUENCE (header included). */
-uint64_t ZbVariableEncodedSize(SNMP_Variable *var);
+/* Sizes of one variable binding as it will be encoded. */
+struct ZbBindingSize
+{
+   uint32_t nameLength;    /* content octets of the name */
+   uint32_t valueLength;   /* content octets of the value */
+   uint32_t content;       /* content octets of the binding SEQUENCE */
+   uint32_t total;         /* the whole binding, header included */
+};
+/* Computes the sizes; 0 when the variable cannot be encoded (no name, an
+   integer value shorter than its type, or a binding beyond 4 GiB). */
+int ZbVariableSize(SNMP_Variable *var, ZbBindingSize *size);
+/* Writes the binding (size->total octets) at out; returns the end. */
+uint8_t *ZbVariableWrite(SNMP_Variable *var, const ZbBindingSize *size, uint8_t *out);
 
 #endif

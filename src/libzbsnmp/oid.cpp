@@ -81,27 +81,37 @@ SNMP_ObjectId::SNMP_ObjectId()
 }
 
 SNMP_ObjectId::SNMP_ObjectId(uint32_t length, const uint32_t *value)
-    : m_subIdCount(length), m_subIds(nullptr), m_text(nullptr), m_hasValue(true)
+    : m_subIdCount(0), m_subIds(nullptr), m_text(nullptr), m_hasValue(true)
 {
-   if (length > 0 && value != nullptr)
-      m_subIds = (uint32_t *)zb_memdup(value, length * 4);
-   else
-      m_subIdCount = 0;
+   SetValue(value, length);
 }
 
 SNMP_ObjectId::~SNMP_ObjectId()
 {
-   free(m_subIds);
+   if (m_subIds != m_inline)
+      free(m_subIds);
    free(m_text);
 }
 
-void ZbOidAccess::Adopt(SNMP_ObjectId *oid, uint32_t *ids, uint32_t count)
+/* Storage for at least capacity sub-identifiers: the inline array when it is
+   large enough, else a new heap block. */
+static uint32_t *Storage(uint32_t *inlineIds, uint32_t capacity)
 {
-   free(oid->m_subIds);
+   if (capacity <= SNMP_OID_INLINE_IDS)
+      return inlineIds;
+   return (uint32_t *)malloc((size_t)capacity * sizeof(uint32_t));
+}
+
+void ZbOidAccess::Decode(SNMP_ObjectId *oid, const uint8_t *content, uint32_t length)
+{
+   uint32_t *ids = (length > 0) ? Storage(oid->m_inline, length + 1) : nullptr;
+   uint32_t count = (ids != nullptr) ? BerDecodeOidInto(content, length, ids) : 0;
+   if (oid->m_subIds != oid->m_inline && oid->m_subIds != ids)
+      free(oid->m_subIds);
    free(oid->m_text);
    oid->m_text = nullptr;
    oid->m_subIds = (count > 0) ? ids : nullptr;
-   if (count == 0)
+   if (count == 0 && ids != nullptr && ids != oid->m_inline)
       free(ids);
    oid->m_subIdCount = count;
    oid->m_hasValue = true;
@@ -162,20 +172,41 @@ int SNMP_ObjectId::Compare(const char *text) const
 
 void SNMP_ObjectId::SetValue(const uint32_t *value, uint32_t length)
 {
-   /* Copy first: the source may be this object's own array. */
-   uint32_t *copy = (length > 0 && value != nullptr) ? (uint32_t *)zb_memdup(value, length * 4)
-                                                     : nullptr;
-   ZbOidAccess::Adopt(this, copy, copy != nullptr ? length : 0);
+   if (value == nullptr)
+      length = 0;
+   /* The new value is copied before the old array is released: the source may
+      be this object's own array. */
+   uint32_t *ids = (length > 0) ? Storage(m_inline, length) : nullptr;
+   if (ids != nullptr)
+      memmove(ids, value, (size_t)length * sizeof(uint32_t));
+   if (m_subIds != m_inline && m_subIds != ids)
+      free(m_subIds);
+   m_subIds = ids;
+   m_subIdCount = (ids != nullptr) ? length : 0;
+   free(m_text);
+   m_text = nullptr;
+   m_hasValue = true;
 }
 
 void SNMP_ObjectId::Extend(uint32_t subId)
 {
-   uint32_t *ids = (uint32_t *)realloc(m_subIds, ((size_t)m_subIdCount + 1) * 4);
+   uint32_t count = m_subIdCount + 1;
+   uint32_t *ids;
+   if (m_subIds != nullptr && m_subIds != m_inline)
+   {
+      ids = (uint32_t *)realloc(m_subIds, (size_t)count * sizeof(uint32_t));
+   }
+   else
+   {
+      ids = Storage(m_inline, count);
+      if (ids != nullptr && ids != m_inline && m_subIdCount > 0)
+         memcpy(ids, m_inline, (size_t)m_subIdCount * sizeof(uint32_t));
+   }
    if (ids == nullptr)
       return;
    ids[m_subIdCount] = subId;
    m_subIds = ids;
-   m_subIdCount++;
+   m_subIdCount = count;
    free(m_text);
    m_text = nullptr;
    m_hasValue = true;

@@ -38,20 +38,27 @@ SNMP_PDU::~SNMP_PDU()
    free(m_variables);
 }
 
+int SNMP_PDU::Reserve(uint32_t capacity)
+{
+   if (capacity <= m_variableCapacity)
+      return 1;
+   SNMP_Variable **vars =
+       (SNMP_Variable **)realloc(m_variables, (size_t)capacity * sizeof(SNMP_Variable *));
+   if (vars == nullptr)
+      return 0;
+   m_variables = vars;
+   m_variableCapacity = capacity;
+   return 1;
+}
+
 void SNMP_PDU::BindVariable(SNMP_Variable *var)
 {
-   if (m_variableCount == m_variableCapacity)
+   /* The array grows geometrically. */
+   if (m_variableCount == m_variableCapacity &&
+       !Reserve(m_variableCapacity < 4 ? 4 : m_variableCapacity * 2))
    {
-      uint32_t capacity = (m_variableCapacity == 0) ? 4 : m_variableCapacity * 2;
-      SNMP_Variable **vars =
-          (SNMP_Variable **)realloc(m_variables, (size_t)capacity * sizeof(SNMP_Variable *));
-      if (vars == nullptr)
-      {
-         delete var; /* ownership was handed over: nothing may leak */
-         return;
-      }
-      m_variables = vars;
-      m_variableCapacity = capacity;
+      delete var; /* ownership was handed over: nothing may leak */
+      return;
    }
    m_variables[m_variableCount++] = var;
 }
@@ -123,6 +130,13 @@ int SNMP_PDU::ParseVarBinds(const uint8_t *data, uint32_t length)
    BerCursor list;
    if (!BerGetElement(&c, &type, &list) || type != ASN_TYPE_SEQUENCE)
       return 0;
+   /* Room for every binding at once: count them by their headers first. */
+   BerCursor scan = list;
+   uint32_t count = 0;
+   BerCursor skipped;
+   while (scan.left > 0 && BerGetElement(&scan, &type, &skipped))
+      count++;
+   Reserve(m_variableCount + count);
    while (list.left > 0)
    {
       BerCursor binding;
@@ -154,12 +168,9 @@ int SNMP_PDU::ParseTrapPDU(const uint8_t *data, uint32_t length)
 
    if (!BerGetElement(&c, &type, &field) || type != ASN_TYPE_OBJECT_ID)
       return 0;
-   BerOidValue enterprise = {0, nullptr};
-   if (!BerDecodeValue(ASN_TYPE_OBJECT_ID, field.p, field.left, &enterprise))
-      return 0;
    delete m_trapId;
    m_trapId = new SNMP_ObjectId();
-   ZbOidAccess::Adopt(m_trapId, enterprise.ids, enterprise.count);
+   ZbOidAccess::Decode(m_trapId, field.p, field.left);
 
    if (!BerGetElement(&c, &type, &field) || type != ASN_TYPE_IP_ADDRESS || field.left != 4)
       return 0;

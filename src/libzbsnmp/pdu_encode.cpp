@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+#include <memory>
+
 struct PduTagRow
 {
    int32_t tag;
@@ -58,13 +60,26 @@ uint32_t SNMP_PDU::Encode(uint8_t **buffer)
 
    /* Every length is computed first, from the real encoded sizes, so that the
       message is written forward into one exact block. */
+   ZbBindingSize small[32];
+   std::unique_ptr<ZbBindingSize[]> large;
+   ZbBindingSize *sizes = small;
+   if (m_variableCount > 32)
+   {
+      large.reset(new ZbBindingSize[m_variableCount]);
+      sizes = large.get();
+   }
    uint64_t bindings = 0;
    for (uint32_t i = 0; i < m_variableCount; i++)
-      bindings += ZbVariableEncodedSize(m_variables[i]);
+   {
+      /* A binding that cannot be written fails the whole message. */
+      if (!ZbVariableSize(m_variables[i], &sizes[i]))
+         return 0;
+      bindings += sizes[i].total;
+   }
+   uint32_t trapType = (uint32_t)m_trapType, specific = (uint32_t)m_specificTrapType;
    uint64_t pduBody = ElementSize(bindings);
    if (v1trap)
    {
-      uint32_t trapType = (uint32_t)m_trapType, specific = (uint32_t)m_specificTrapType;
       pduBody += ValueElementSize(ASN_TYPE_OBJECT_ID, m_trapId->GetValue(),
                                   m_trapId->Length() * 4) +
                  ValueElementSize(ASN_TYPE_IP_ADDRESS, m_agentAddress, 4) +
@@ -95,7 +110,6 @@ uint32_t SNMP_PDU::Encode(uint8_t **buffer)
    p += BerWriteHeader(tag, (uint32_t)pduBody, p);
    if (v1trap)
    {
-      uint32_t trapType = (uint32_t)m_trapType, specific = (uint32_t)m_specificTrapType;
       p = PutElement(p, ASN_TYPE_OBJECT_ID, m_trapId->GetValue(), m_trapId->Length() * 4);
       p = PutElement(p, ASN_TYPE_IP_ADDRESS, m_agentAddress, 4);
       p = PutElement(p, ASN_TYPE_INTEGER, &trapType, 4);
@@ -110,17 +124,7 @@ uint32_t SNMP_PDU::Encode(uint8_t **buffer)
    }
    p += BerWriteHeader(ASN_TYPE_SEQUENCE, (uint32_t)bindings, p);
    for (uint32_t i = 0; i < m_variableCount; i++)
-   {
-      uint64_t size = ZbVariableEncodedSize(m_variables[i]);
-      uint32_t written = m_variables[i]->Encode(p, (uint32_t)size);
-      if (written != size)
-      {
-         /* A binding that cannot be written fails the whole message. */
-         free(out);
-         return 0;
-      }
-      p += written;
-   }
+      p = ZbVariableWrite(m_variables[i], &sizes[i], p);
    *buffer = out;
    return (uint32_t)(p - out);
 }

@@ -22,31 +22,38 @@ SNMP_Variable::SNMP_Variable()
 }
 
 SNMP_Variable::SNMP_Variable(const char *name)
-    : m_name(nullptr), m_type(ASN_TYPE_NULL), m_valueLength(0), m_value(nullptr)
+    : m_name(&m_nameStorage), m_type(ASN_TYPE_NULL), m_valueLength(0), m_value(nullptr)
 {
    uint32_t ids[OID_TEXT_PARSE_LIMIT];
    uint32_t count = SNMPParseOID(name != nullptr ? name : "", ids, OID_TEXT_PARSE_LIMIT);
-   m_name = new SNMP_ObjectId(count, ids);
+   m_nameStorage.SetValue(ids, count);
 }
 
 SNMP_Variable::SNMP_Variable(const uint32_t *name, uint32_t nameLen)
-    : m_name(new SNMP_ObjectId(nameLen, name)), m_type(ASN_TYPE_NULL), m_valueLength(0),
-      m_value(nullptr)
+    : m_name(&m_nameStorage), m_type(ASN_TYPE_NULL), m_valueLength(0), m_value(nullptr)
 {
+   m_nameStorage.SetValue(name, nameLen);
 }
 
 SNMP_Variable::~SNMP_Variable()
 {
-   delete m_name;
-   free(m_value);
+   ReleaseValue();
 }
 
-/* Replaces the value buffer with a new block of size bytes (contents undefined). */
-static uint8_t *NewValue(uint8_t **slot, size_t size)
+void SNMP_Variable::ReleaseValue()
 {
-   free(*slot);
-   *slot = (uint8_t *)malloc(size);
-   return *slot;
+   if (m_value != m_inlineValue)
+      free(m_value);
+   m_value = nullptr;
+}
+
+/* Replaces the value buffer with room for size bytes (contents undefined):
+   the inline buffer when it is large enough, else a heap block. */
+uint8_t *SNMP_Variable::AllocValue(uint32_t size)
+{
+   ReleaseValue();
+   m_value = (size <= SNMP_VALUE_INLINE_BYTES) ? m_inlineValue : (uint8_t *)malloc(size);
+   return m_value;
 }
 
 int SNMP_Variable::Parse(const uint8_t *data, uint32_t length)
@@ -56,90 +63,102 @@ int SNMP_Variable::Parse(const uint8_t *data, uint32_t length)
    BerCursor name, value;
    if (!BerGetElement(&c, &type, &name) || type != ASN_TYPE_OBJECT_ID)
       return 0;
-   BerOidValue oid = {0, nullptr};
-   if (!BerDecodeValue(ASN_TYPE_OBJECT_ID, name.p, name.left, &oid))
-      return 0;
-   delete m_name;
-   m_name = new SNMP_ObjectId();
-   ZbOidAccess::Adopt(m_name, oid.ids, oid.count);
+   m_name = &m_nameStorage;
+   ZbOidAccess::Decode(m_name, name.p, name.left);
 
    if (!BerGetElement(&c, &type, &value))
       return 0;
    m_type = type;
-   if (type == ASN_TYPE_INTEGER || IsUnsigned32Kind(type))
+   if (type == ASN_TYPE_INTEGER || IsUnsigned32Kind(type) || type == ASN_TYPE_COUNTER64)
    {
-      uint32_t v;
+      uint64_t v;  /* room for either width */
       if (!BerDecodeValue(type, value.p, value.left, &v))
          return 0;
-      if (NewValue(&m_value, 4) == nullptr)
+      uint32_t size = (type == ASN_TYPE_COUNTER64) ? 8 : 4;
+      if (AllocValue(size) == nullptr)
          return 0;
-      memcpy(m_value, &v, 4);
-      m_valueLength = 4;
-      return 1;
-   }
-   if (type == ASN_TYPE_COUNTER64)
-   {
-      uint64_t v;
-      if (!BerDecodeValue(type, value.p, value.left, &v))
-         return 0;
-      if (NewValue(&m_value, 8) == nullptr)
-         return 0;
-      memcpy(m_value, &v, 8);
-      m_valueLength = 8;
+      memcpy(m_value, &v, size);
+      m_valueLength = size;
       return 1;
    }
    if (type == ASN_TYPE_OBJECT_ID)
    {
-      BerOidValue v = {0, nullptr};
-      if (!BerDecodeValue(type, value.p, value.left, &v))
+      m_valueLength = 0;
+      if (value.left == 0)
+      {
+         ReleaseValue();
+         return 1;
+      }
+      uint64_t room = ((uint64_t)value.left + 1) * sizeof(uint32_t);
+      if (room > 0xFFFFFFFFULL || AllocValue((uint32_t)room) == nullptr)
          return 0;
-      free(m_value);
-      m_value = (uint8_t *)v.ids;
-      m_valueLength = v.count * 4;
+      uint32_t ids[SNMP_VALUE_INLINE_BYTES / 4];
+      uint32_t *dest = (m_value == m_inlineValue) ? ids : (uint32_t *)m_value;
+      uint32_t count = BerDecodeOidInto(value.p, value.left, dest);
+      if (dest == ids)
+         memcpy(m_value, ids, (size_t)count * 4);
+      m_valueLength = count * 4;
       return 1;
    }
-   free(m_value);
-   m_value = (uint8_t *)zb_memdup(value.p, value.left);
-   m_valueLength = (m_value != nullptr) ? value.left : 0;
+   SetRawValue(value.p, value.left);
    return 1;
 }
 
-uint64_t ZbVariableEncodedSize(SNMP_Variable *var)
+/* The value becomes a copy of length bytes (none for 0). */
+void SNMP_Variable::SetRawValue(const void *data, uint32_t length)
+{
+   m_valueLength = 0;
+   if (length == 0)
+      ReleaseValue();
+   else if (AllocValue(length) != nullptr)
+   {
+      memcpy(m_value, data, length);
+      m_valueLength = length;
+   }
+}
+
+int ZbVariableSize(SNMP_Variable *var, ZbBindingSize *size)
 {
    SNMP_ObjectId *name = var->GetName();
-   uint32_t nameLen = BerContentLength(ASN_TYPE_OBJECT_ID, name ? name->GetValue() : nullptr,
-                                       name ? name->Length() * 4 : 0);
-   uint32_t valueLen =
-       BerContentLength(var->GetType(), var->GetValue(), var->GetValueLength());
-   uint64_t content = (uint64_t)BerHeaderLength(nameLen) + nameLen +
-                      BerHeaderLength(valueLen) + valueLen;
-   if (content > 0xFFFFFFFFULL)
-      return UINT64_MAX;
-   return BerHeaderLength((uint32_t)content) + content;
+   uint32_t type = var->GetType(), length = var->GetValueLength();
+   if (name == nullptr)
+      return 0;
+   /* A 32-bit or 64-bit kind must hold its whole number to be encoded. */
+   if (((type == ASN_TYPE_INTEGER || IsUnsigned32Kind(type)) && length < 4) ||
+       (type == ASN_TYPE_COUNTER64 && length < 8))
+      return 0;
+   uint32_t nameLength = BerContentLength(ASN_TYPE_OBJECT_ID, name->GetValue(), name->Length() * 4);
+   uint32_t valueLength = BerContentLength(type, var->GetValue(), length);
+   uint64_t content = (uint64_t)BerHeaderLength(nameLength) + nameLength +
+                      BerHeaderLength(valueLength) + valueLength;
+   uint64_t total = content + BerHeaderLength(content > 0xFFFFFFFFULL ? 0xFFFFFFFFU : (uint32_t)content);
+   if (total > 0xFFFFFFFFULL)
+      return 0;
+   size->nameLength = nameLength;
+   size->valueLength = valueLength;
+   size->content = (uint32_t)content;
+   size->total = (uint32_t)total;
+   return 1;
+}
+
+uint8_t *ZbVariableWrite(SNMP_Variable *var, const ZbBindingSize *size, uint8_t *out)
+{
+   SNMP_ObjectId *name = var->GetName();
+   uint8_t *p = out;
+   p += BerWriteHeader(ASN_TYPE_SEQUENCE, size->content, p);
+   p += BerWriteHeader(ASN_TYPE_OBJECT_ID, size->nameLength, p);
+   p += BerEncodeValue(ASN_TYPE_OBJECT_ID, name->GetValue(), name->Length() * 4, p);
+   p += BerWriteHeader(var->GetType(), size->valueLength, p);
+   p += BerEncodeValue(var->GetType(), var->GetValue(), var->GetValueLength(), p);
+   return p;
 }
 
 uint32_t SNMP_Variable::Encode(uint8_t *buffer, uint32_t bufferSize)
 {
-   if (m_name == nullptr || buffer == nullptr)
+   ZbBindingSize size;
+   if (buffer == nullptr || !ZbVariableSize(this, &size) || size.total > bufferSize)
       return 0;
-   /* A 32-bit or 64-bit kind must hold its whole number to be encoded. */
-   if (((m_type == ASN_TYPE_INTEGER || IsUnsigned32Kind(m_type)) && m_valueLength < 4) ||
-       (m_type == ASN_TYPE_COUNTER64 && m_valueLength < 8))
-      return 0;
-   uint64_t total = ZbVariableEncodedSize(this);
-   if (total > bufferSize)
-      return 0;
-   uint32_t nameRaw = m_name->Length() * 4;
-   uint32_t nameLen = BerContentLength(ASN_TYPE_OBJECT_ID, m_name->GetValue(), nameRaw);
-   uint32_t valueLen = BerContentLength(m_type, m_value, m_valueLength);
-   uint32_t content = BerHeaderLength(nameLen) + nameLen + BerHeaderLength(valueLen) + valueLen;
-   uint8_t *p = buffer;
-   p += BerWriteHeader(ASN_TYPE_SEQUENCE, content, p);
-   p += BerWriteHeader(ASN_TYPE_OBJECT_ID, nameLen, p);
-   p += BerEncodeValue(ASN_TYPE_OBJECT_ID, m_name->GetValue(), nameRaw, p);
-   p += BerWriteHeader(m_type, valueLen, p);
-   p += BerEncodeValue(m_type, m_value, m_valueLength, p);
-   return (uint32_t)(p - buffer);
+   return (uint32_t)(ZbVariableWrite(this, &size, buffer) - buffer);
 }
 
 uint32_t SNMP_Variable::GetValueAsUInt()
@@ -278,7 +297,7 @@ void SNMP_Variable::SetValueFromString(uint32_t type, const char *value)
          v = (uint32_t)inet_addr(value);
       else
          v = ParseUInt32(value);
-      if (NewValue(&m_value, 4) == nullptr)
+      if (AllocValue(4) == nullptr)
       {
          m_valueLength = 0;
          return;
@@ -289,7 +308,7 @@ void SNMP_Variable::SetValueFromString(uint32_t type, const char *value)
    else if (type == ASN_TYPE_COUNTER64)
    {
       uint64_t v = zb_strtoull(value, nullptr, 0);
-      if (NewValue(&m_value, 8) == nullptr)
+      if (AllocValue(8) == nullptr)
       {
          m_valueLength = 0;
          return;
@@ -300,9 +319,7 @@ void SNMP_Variable::SetValueFromString(uint32_t type, const char *value)
    else if (type == ASN_TYPE_OCTET_STRING)
    {
       uint32_t len = (uint32_t)strlen(value);
-      free(m_value);
-      m_value = (uint8_t *)zb_memdup(value, len);
-      m_valueLength = (m_value != nullptr) ? len : 0;
+      SetRawValue(value, len);
    }
    else if (type == ASN_TYPE_OBJECT_ID)
    {
@@ -313,8 +330,6 @@ void SNMP_Variable::SetValueFromString(uint32_t type, const char *value)
          ids[0] = ids[1] = 0;
          count = 2;
       }
-      free(m_value);
-      m_value = (uint8_t *)zb_memdup(ids, count * 4);
-      m_valueLength = (m_value != nullptr) ? count * 4 : 0;
+      SetRawValue(ids, count * 4);
    }
 }

@@ -18,18 +18,23 @@ ZFile::ZFile(FILE *file, int compress, int write)
       m_streamEnded(false)
 {
    memset(&m_stream, 0, sizeof(m_stream));
-   if (!m_compress)
-      return;
-   m_stream.zalloc = Z_NULL;
-   m_stream.zfree = Z_NULL;
-   m_stream.opaque = Z_NULL;
-   m_stream.next_in = Z_NULL;
-   m_stream.avail_in = 0;
-   m_initResult = m_write ? deflateInit(&m_stream, 9) : inflateInit(&m_stream);
+   /* Both modes go through the 64 KiB data buffer: the body is written and
+      read in large blocks, whatever the callers' sizes. */
    m_dataBuffer = (uint8_t *)malloc(ZFILE_BUFFER_SIZE);
-   m_compBuffer = (uint8_t *)malloc(ZFILE_BUFFER_SIZE);
    m_readPos = m_dataBuffer;
-   if (m_initResult != Z_OK || m_dataBuffer == nullptr || m_compBuffer == nullptr)
+   if (m_compress)
+   {
+      m_stream.zalloc = Z_NULL;
+      m_stream.zfree = Z_NULL;
+      m_stream.opaque = Z_NULL;
+      m_stream.next_in = Z_NULL;
+      m_stream.avail_in = 0;
+      m_initResult = m_write ? deflateInit(&m_stream, 9) : inflateInit(&m_stream);
+      m_compBuffer = (uint8_t *)malloc(ZFILE_BUFFER_SIZE);
+      if (m_compBuffer == nullptr)
+         m_error = true;
+   }
+   if (m_initResult != Z_OK || m_dataBuffer == nullptr)
       m_error = true;
 }
 
@@ -39,13 +44,22 @@ ZFile::~ZFile()
    free(m_compBuffer);
 }
 
-/* Deflates the pending bytes with the given flush mode and writes all output.
+/* Writes the pending bytes out: plain, or deflated with the given flush mode.
    Returns 0 on success, -1 on a failed deflate or short write. */
-int ZFile::DeflateData(int flush)
+int ZFile::FlushData(int flush)
 {
+   int result = 0;
+   if (!m_compress)
+   {
+      if (m_pending > 0 && fwrite(m_dataBuffer, 1, (size_t)m_pending, m_file) != (size_t)m_pending)
+         result = -1;
+      m_pending = 0;
+      if (result != 0)
+         m_error = true;
+      return result;
+   }
    m_stream.next_in = m_dataBuffer;
    m_stream.avail_in = (uInt)m_pending;
-   int result = 0;
    for (;;)
    {
       m_stream.next_out = m_compBuffer;
@@ -76,15 +90,6 @@ int ZFile::DeflateData(int flush)
 
 int ZFile::WriteBytes(const void *data, int length)
 {
-   if (!m_compress)
-   {
-      if (length <= 0)
-         return 0;
-      size_t n = fwrite(data, 1, (size_t)length, m_file);
-      if (n != (size_t)length)
-         m_error = true;
-      return (int)n;
-   }
    if (length <= 0)
       return 0;
    if (m_error)
@@ -101,7 +106,7 @@ int ZFile::WriteBytes(const void *data, int length)
       m_pending += take;
       src += take;
       remaining -= take;
-      if (m_pending == ZFILE_BUFFER_SIZE && DeflateData(Z_NO_FLUSH) != 0)
+      if (m_pending == ZFILE_BUFFER_SIZE && FlushData(Z_NO_FLUSH) != 0)
          result = -1;
       if (result != -1)
          result += take;
@@ -111,13 +116,6 @@ int ZFile::WriteBytes(const void *data, int length)
 
 int ZFile::PutByte(int value)
 {
-   if (!m_compress)
-   {
-      int rc = fputc(value, m_file);
-      if (rc == EOF)
-         m_error = true;
-      return rc;
-   }
    uint8_t b = (uint8_t)value;
    if (m_pending < ZFILE_BUFFER_SIZE - 1 && !m_error)
    {
@@ -127,12 +125,24 @@ int ZFile::PutByte(int value)
    return (WriteBytes(&b, 1) == 1) ? value : -1;
 }
 
+/* Makes bytes available in the data buffer; 1, or 0 at the end of the data or
+   on a failure. A call may make no bytes available (while inflate takes in
+   the stream's header): the caller then refills again. */
 int ZFile::Refill()
 {
    if (m_pending > 0)
       return 1;
-   if (m_error || m_streamEnded)
+   if (m_error || m_streamEnded || m_dataBuffer == nullptr)
       return 0;
+   if (!m_compress)
+   {
+      size_t n = fread(m_dataBuffer, 1, ZFILE_BUFFER_SIZE, m_file);
+      if (n == 0)
+         return 0;
+      m_pending = (int)n;
+      m_readPos = m_dataBuffer;
+      return 1;
+   }
    if (m_stream.avail_in == 0)
    {
       size_t n = fread(m_compBuffer, 1, ZFILE_BUFFER_SIZE, m_file);
@@ -158,26 +168,16 @@ int ZFile::Refill()
 
 int ZFile::ReadBytes(void *buffer, int length)
 {
-   if (!m_compress)
-   {
-      if (length <= 0)
-         return length < 0 ? 0 : 0;
-      return (int)fread(buffer, 1, (size_t)length, m_file);
-   }
    if (length <= 0)
-      return length;
+      return m_compress ? length : 0;
    uint8_t *dst = (uint8_t *)buffer;
    int delivered = 0;
    while (delivered < length)
    {
-      if (!Refill())
-         return 0;
-      if (m_pending == 0)
-      {
-         if (m_streamEnded)
-            return 0;
-         continue;
-      }
+      if (!Refill() || (m_pending == 0 && m_streamEnded))
+         /* Plain mode reports what it read, as fread does; a compressed
+            stream that ends early fails the whole read. */
+         return m_compress ? 0 : delivered;
       int take = length - delivered;
       if (take > m_pending)
          take = m_pending;
@@ -204,8 +204,6 @@ int ZFile::VerifyEnd()
 
 int ZFile::GetByte()
 {
-   if (!m_compress)
-      return fgetc(m_file);
    if (m_pending > 0)
    {
       m_pending--;
@@ -217,20 +215,24 @@ int ZFile::GetByte()
 
 int ZFile::Close()
 {
-   if (m_compress)
+   if (m_write)
    {
-      if (m_write)
+      if (m_compress)
       {
          if (m_initResult == Z_OK && m_dataBuffer != nullptr && m_compBuffer != nullptr)
          {
-            DeflateData(Z_FINISH);
+            FlushData(Z_FINISH);
             deflateEnd(&m_stream);
          }
       }
-      else if (m_initResult == Z_OK)
+      else if (m_dataBuffer != nullptr)
       {
-         inflateEnd(&m_stream);
+         FlushData(Z_NO_FLUSH);
       }
+   }
+   else if (m_compress && m_initResult == Z_OK)
+   {
+      inflateEnd(&m_stream);
    }
    /* A writer's bytes must be on the disk before the caller relies on them. */
    if (m_write && (fflush(m_file) != 0 || SyncFile(m_file) != 0))

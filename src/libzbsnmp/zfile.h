@@ -1,5 +1,6 @@
 /* ZFile: the body of a MIB tree file over an open stdio stream, plain or
-   zlib-compressed (level 9) through 64 KiB buffers. Internal to the library. */
+   zlib-compressed (level 9), through 64 KiB buffers in both modes. Internal
+   to the library. */
 #ifndef ZBSNMP_ZFILE_H
 #define ZBSNMP_ZFILE_H
 
@@ -36,7 +37,7 @@ public:
 
 private:
    int Refill();
-   int DeflateData(int flush);
+   int FlushData(int flush);
 
    int m_compress;
    int m_write;
