@@ -257,6 +257,10 @@ private:
    uint32_t m_requestId;
    uint32_t m_errorCode;
    uint32_t m_errorIndex;
+   /* Parsed variables live side by side in one block; bound ones on their own. */
+   SNMP_Variable *m_slab;
+   uint32_t m_slabSize;
+   uint32_t m_slabUsed;
 };
 
 class ZBSNMP_API SNMP_Transport

@@ -4,56 +4,6 @@
 
 #include <string.h>
 
-int BerReadHeader(const uint8_t *data, uint32_t available, uint32_t *type, uint32_t *length,
-                  const uint8_t **content, uint32_t *headerSize)
-{
-   if (data == nullptr || available < 2)
-      return 0;
-   uint8_t id = data[0];
-   if ((id & 0x1F) == 0x1F) /* X.690 8.1.2.4: high-tag-number form */
-      return 0;
-   uint8_t first = data[1];
-   uint32_t len, hdr;
-   if ((first & 0x80) == 0)
-   {
-      len = first;
-      hdr = 2;
-   }
-   else
-   {
-      uint32_t n = first & 0x7F;
-      if (n == 0 || n > 4) /* 0x80 is the indefinite form (X.690 8.1.3.6) */
-         return 0;
-      if (available - 2 < n)
-         return 0;
-      len = 0;
-      for (uint32_t i = 0; i < n; i++)
-         len = (len << 8) | data[2 + i];
-      hdr = 2 + n;
-   }
-   *type = id;
-   *length = len;
-   *content = data + hdr;
-   *headerSize = hdr;
-   return 1;
-}
-
-int BerGetElement(BerCursor *c, uint32_t *type, BerCursor *content)
-{
-   uint32_t t, len, hdr;
-   const uint8_t *start;
-   if (!BerReadHeader(c->p, c->left, &t, &len, &start, &hdr))
-      return 0;
-   if (len > c->left - hdr)
-      return 0;
-   *type = t;
-   content->p = start;
-   content->left = len;
-   c->p += hdr + len;
-   c->left -= hdr + len;
-   return 1;
-}
-
 static bool IsInt32Kind(uint32_t type)
 {
    return type == ASN_TYPE_INTEGER || type == ASN_TYPE_COUNTER32 || type == ASN_TYPE_GAUGE32 ||
@@ -85,8 +35,14 @@ uint32_t BerDecodeOidInto(const uint8_t *content, uint32_t length, uint32_t *ids
    uint32_t acc = 0;
    for (uint32_t i = 1; i < length; i++)
    {
-      acc = (acc << 7) | (content[i] & 0x7F);
-      if ((content[i] & 0x80) == 0)
+      uint8_t b = content[i];
+      if (b < 0x80 && acc == 0)
+      {
+         ids[count++] = b;  /* the common case: a one-octet sub-identifier */
+         continue;
+      }
+      acc = (acc << 7) | (b & 0x7F);
+      if ((b & 0x80) == 0)
       {
          ids[count++] = acc;
          acc = 0;
@@ -254,6 +210,11 @@ uint32_t BerEncodeValue(uint32_t type, const void *data, uint32_t length, uint8_
       for (uint32_t i = 2; i < count; i++)
       {
          uint32_t v = LoadU32(bytes + (size_t)i * 4);
+         if (v < 0x80)
+         {
+            *p++ = (uint8_t)v;  /* the common case: one group */
+            continue;
+         }
          uint32_t g = SubIdLength(v);
          for (uint32_t j = g; j > 1; j--)
             *p++ = (uint8_t)(0x80 | ((v >> ((j - 1) * 7)) & 0x7F));
@@ -264,6 +225,29 @@ uint32_t BerEncodeValue(uint32_t type, const void *data, uint32_t length, uint8_
    if (length > 0)
       memcpy(out, data, length);
    return length;
+}
+
+uint64_t BerContentBound(uint32_t type, uint32_t length)
+{
+   if (IsInt32Kind(type))
+      return 5;
+   if (type == ASN_TYPE_COUNTER64)
+      return 9;
+   if (type == ASN_TYPE_NULL)
+      return 0;
+   if (type == ASN_TYPE_OBJECT_ID)
+      return (length / 4 < 2) ? 0 : 1 + 5 * (uint64_t)(length / 4 - 2);
+   return length;
+}
+
+uint8_t *BerCloseElement(uint8_t *start, uint32_t type, uint8_t *end)
+{
+   uint32_t length = (uint32_t)(end - start - 2);
+   uint32_t header = BerHeaderLength(length);
+   if (header > 2)
+      memmove(start + header, start + 2, length);
+   BerWriteHeader(type, length, start);
+   return start + header + length;
 }
 
 uint32_t BerWriteElement(uint32_t type, const void *data, uint32_t length, uint8_t *out,

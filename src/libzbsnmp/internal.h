@@ -67,8 +67,8 @@ struct BerOidValue
    Fails (0) for the high-tag-number form, the indefinite form, more than four
    length octets, or header octets beyond available. The content itself may
    run past available: callers check that. Outputs are written only on success. */
-int BerReadHeader(const uint8_t *data, uint32_t available, uint32_t *type, uint32_t *length,
-                  const uint8_t **content, uint32_t *headerSize);
+static inline int BerReadHeader(const uint8_t *data, uint32_t available, uint32_t *type,
+                                uint32_t *length, const uint8_t **content, uint32_t *headerSize);
 
 /* Decodes a primitive content into its in-memory form (see the type table):
    32-bit kinds into 4 bytes, Counter64 into 8, OID into a BerOidValue, other
@@ -100,7 +100,58 @@ struct BerCursor
    uint32_t left;
 };
 /* Takes one whole element (header and content within the cursor). */
-int BerGetElement(BerCursor *c, uint32_t *type, BerCursor *content);
+static inline int BerGetElement(BerCursor *c, uint32_t *type, BerCursor *content);
+
+/* ---- Inline definitions of the header readers (hot in every parser) ---- */
+static inline int BerReadHeader(const uint8_t *data, uint32_t available, uint32_t *type, uint32_t *length,
+                  const uint8_t **content, uint32_t *headerSize)
+{
+   if (data == nullptr || available < 2)
+      return 0;
+   uint8_t id = data[0];
+   if ((id & 0x1F) == 0x1F) /* X.690 8.1.2.4: high-tag-number form */
+      return 0;
+   uint8_t first = data[1];
+   uint32_t len, hdr;
+   if ((first & 0x80) == 0)
+   {
+      len = first;
+      hdr = 2;
+   }
+   else
+   {
+      uint32_t n = first & 0x7F;
+      if (n == 0 || n > 4) /* 0x80 is the indefinite form (X.690 8.1.3.6) */
+         return 0;
+      if (available - 2 < n)
+         return 0;
+      len = 0;
+      for (uint32_t i = 0; i < n; i++)
+         len = (len << 8) | data[2 + i];
+      hdr = 2 + n;
+   }
+   *type = id;
+   *length = len;
+   *content = data + hdr;
+   *headerSize = hdr;
+   return 1;
+}
+
+static inline int BerGetElement(BerCursor *c, uint32_t *type, BerCursor *content)
+{
+   uint32_t t, len, hdr;
+   const uint8_t *start;
+   if (!BerReadHeader(c->p, c->left, &t, &len, &start, &hdr))
+      return 0;
+   if (len > c->left - hdr)
+      return 0;
+   *type = t;
+   content->p = start;
+   content->left = len;
+   c->p += hdr + len;
+   c->left -= hdr + len;
+   return 1;
+}
 
 /* Decodes OBJECT IDENTIFIER content into ids, which has room for length + 1
    sub-identifiers; returns the count (0 for an empty content). */
@@ -113,18 +164,23 @@ struct ZbOidAccess
    static void Decode(SNMP_ObjectId *oid, const uint8_t *content, uint32_t length);
 };
 
-/* Sizes of one variable binding as it will be encoded. */
-struct ZbBindingSize
-{
-   uint32_t nameLength;    /* content octets of the name */
-   uint32_t valueLength;   /* content octets of the value */
-   uint32_t content;       /* content octets of the binding SEQUENCE */
-   uint32_t total;         /* the whole binding, header included */
-};
-/* Computes the sizes; 0 when the variable cannot be encoded (no name, an
-   integer value shorter than its type, or a binding beyond 4 GiB). */
-int ZbVariableSize(SNMP_Variable *var, ZbBindingSize *size);
-/* Writes the binding (size->total octets) at out; returns the end. */
-uint8_t *ZbVariableWrite(SNMP_Variable *var, const ZbBindingSize *size, uint8_t *out);
+/* ---- Writing in place ----
+   An element is written by putting its content two octets behind its start
+   (room for the short header form) and then closing it with BerCloseElement,
+   which writes the header and moves the content when the long form needs
+   more room. Buffers are sized from upper bounds, so that the content is
+   produced once, never measured and written twice. */
+
+/* Largest content octets BerEncodeValue can produce for this value. */
+uint64_t BerContentBound(uint32_t type, uint32_t length);
+/* Writes the header of the element that starts at start and whose content
+   was written from start + 2 up to end; returns the element's new end. The
+   buffer must have room for up to four octets more than end. */
+uint8_t *BerCloseElement(uint8_t *start, uint32_t type, uint8_t *end);
+/* Upper bound of a binding's encoded size; 0 when the variable cannot be
+   encoded (no name, or an integer value shorter than its type). */
+uint64_t ZbVariableBound(SNMP_Variable *var);
+/* Writes the binding at out (room: ZbVariableBound); returns the end. */
+uint8_t *ZbVariablePut(SNMP_Variable *var, uint8_t *out);
 
 #endif

@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+#include <new>
+
 const uint32_t STANDARD_TRAP_OIDS[6][10] = {
    {1, 3, 6, 1, 6, 3, 1, 1, 5, 1}, {1, 3, 6, 1, 6, 3, 1, 1, 5, 2},
    {1, 3, 6, 1, 6, 3, 1, 1, 5, 3}, {1, 3, 6, 1, 6, 3, 1, 1, 5, 4},
@@ -16,7 +18,7 @@ SNMP_PDU::SNMP_PDU()
     : m_version(0), m_command(SNMP_CMD_INVALID), m_community(nullptr), m_variableCount(0),
       m_variableCapacity(0), m_variables(nullptr), m_trapId(nullptr), m_trapType(0),
       m_specificTrapType(0), m_timeStamp(0), m_agentAddress{0, 0, 0, 0}, m_requestId(0),
-      m_errorCode(0), m_errorIndex(0)
+      m_errorCode(0), m_errorIndex(0), m_slab(nullptr), m_slabSize(0), m_slabUsed(0)
 {
 }
 
@@ -34,8 +36,15 @@ SNMP_PDU::~SNMP_PDU()
    free(m_community);
    delete m_trapId;
    for (uint32_t i = 0; i < m_variableCount; i++)
-      delete m_variables[i];
+   {
+      SNMP_Variable *v = m_variables[i];
+      if (v >= m_slab && v < m_slab + m_slabUsed)
+         v->~SNMP_Variable();
+      else
+         delete v;
+   }
    free(m_variables);
+   free(m_slab);
 }
 
 int SNMP_PDU::Reserve(uint32_t capacity)
@@ -137,6 +146,11 @@ int SNMP_PDU::ParseVarBinds(const uint8_t *data, uint32_t length)
    while (scan.left > 0 && BerGetElement(&scan, &type, &skipped))
       count++;
    Reserve(m_variableCount + count);
+   if (m_slab == nullptr && count > 0)
+   {
+      m_slab = (SNMP_Variable *)malloc((size_t)count * sizeof(SNMP_Variable));
+      m_slabSize = (m_slab != nullptr) ? count : 0;
+   }
    while (list.left > 0)
    {
       BerCursor binding;
@@ -150,6 +164,18 @@ int SNMP_PDU::ParseVarBinds(const uint8_t *data, uint32_t length)
 
 int SNMP_PDU::ParseVariable(const uint8_t *data, uint32_t length)
 {
+   if (m_slabUsed < m_slabSize && m_variableCount < m_variableCapacity)
+   {
+      SNMP_Variable *var = new (m_slab + m_slabUsed) SNMP_Variable();
+      if (!var->Parse(data, length))
+      {
+         var->~SNMP_Variable();
+         return 0;
+      }
+      m_slabUsed++;
+      m_variables[m_variableCount++] = var;
+      return 1;
+   }
    SNMP_Variable *var = new SNMP_Variable();
    if (!var->Parse(data, length))
    {

@@ -3,8 +3,6 @@
 
 #include <string.h>
 
-#include <memory>
-
 struct PduTagRow
 {
    int32_t tag;
@@ -31,17 +29,6 @@ static uint32_t FindPduTag(uint32_t version, uint32_t command)
    return 0;
 }
 
-/* Size of a whole element given its content length. */
-static uint64_t ElementSize(uint64_t content)
-{
-   return BerHeaderLength(content > 0xFFFFFFFFULL ? 0xFFFFFFFFU : (uint32_t)content) + content;
-}
-
-static uint64_t ValueElementSize(uint32_t type, const void *data, uint32_t length)
-{
-   return ElementSize(BerContentLength(type, data, length));
-}
-
 static uint8_t *PutElement(uint8_t *p, uint32_t type, const void *data, uint32_t length)
 {
    uint32_t content = BerContentLength(type, data, length);
@@ -58,56 +45,31 @@ uint32_t SNMP_PDU::Encode(uint8_t **buffer)
    if (v1trap && m_trapId == nullptr)
       return 0;
 
-   /* Every length is computed first, from the real encoded sizes, so that the
-      message is written forward into one exact block. */
-   ZbBindingSize small[32];
-   std::unique_ptr<ZbBindingSize[]> large;
-   ZbBindingSize *sizes = small;
-   if (m_variableCount > 32)
-   {
-      large.reset(new ZbBindingSize[m_variableCount]);
-      sizes = large.get();
-   }
-   uint64_t bindings = 0;
+   /* The block is sized from an upper bound and the message written in place,
+      inside out by nesting: every element's content is produced once and
+      its header closed behind it. */
+   uint64_t bound = 8 * BER_MAX_HEADER + 4 * 9 + strlen(m_community);
+   if (v1trap)
+      bound += BerContentBound(ASN_TYPE_OBJECT_ID, m_trapId->Length() * 4) + 4;
    for (uint32_t i = 0; i < m_variableCount; i++)
    {
-      /* A binding that cannot be written fails the whole message. */
-      if (!ZbVariableSize(m_variables[i], &sizes[i]))
-         return 0;
-      bindings += sizes[i].total;
+      uint64_t b = ZbVariableBound(m_variables[i]);
+      if (b == 0)
+         return 0; /* a binding that cannot be written fails the whole message */
+      bound += b;
    }
-   uint32_t trapType = (uint32_t)m_trapType, specific = (uint32_t)m_specificTrapType;
-   uint64_t pduBody = ElementSize(bindings);
-   if (v1trap)
-   {
-      pduBody += ValueElementSize(ASN_TYPE_OBJECT_ID, m_trapId->GetValue(),
-                                  m_trapId->Length() * 4) +
-                 ValueElementSize(ASN_TYPE_IP_ADDRESS, m_agentAddress, 4) +
-                 ValueElementSize(ASN_TYPE_INTEGER, &trapType, 4) +
-                 ValueElementSize(ASN_TYPE_INTEGER, &specific, 4) +
-                 ValueElementSize(ASN_TYPE_TIMETICKS, &m_timeStamp, 4);
-   }
-   else
-   {
-      pduBody += ValueElementSize(ASN_TYPE_INTEGER, &m_requestId, 4) +
-                 ValueElementSize(ASN_TYPE_INTEGER, &m_errorCode, 4) +
-                 ValueElementSize(ASN_TYPE_INTEGER, &m_errorIndex, 4);
-   }
-   uint32_t communityLength = (uint32_t)strlen(m_community);
-   uint64_t messageBody = ValueElementSize(ASN_TYPE_INTEGER, &m_version, 4) +
-                          ValueElementSize(ASN_TYPE_OCTET_STRING, m_community, communityLength) +
-                          ElementSize(pduBody);
-   if (messageBody > 0xFFFFFFFFULL - BER_MAX_HEADER)
+   if (bound > 0xFFFFFFFFULL)
       return 0;
-
-   uint8_t *out = (uint8_t *)malloc((size_t)messageBody + BER_MAX_HEADER);
+   uint8_t *out = (uint8_t *)malloc((size_t)bound);
    if (out == nullptr)
       return 0;
-   uint8_t *p = out;
-   p += BerWriteHeader(ASN_TYPE_SEQUENCE, (uint32_t)messageBody, p);
+
+   uint32_t trapType = (uint32_t)m_trapType, specific = (uint32_t)m_specificTrapType;
+   uint8_t *p = out + 2;  /* message content */
    p = PutElement(p, ASN_TYPE_INTEGER, &m_version, 4);
-   p = PutElement(p, ASN_TYPE_OCTET_STRING, m_community, communityLength);
-   p += BerWriteHeader(tag, (uint32_t)pduBody, p);
+   p = PutElement(p, ASN_TYPE_OCTET_STRING, m_community, (uint32_t)strlen(m_community));
+   uint8_t *pdu = p;
+   p += 2;
    if (v1trap)
    {
       p = PutElement(p, ASN_TYPE_OBJECT_ID, m_trapId->GetValue(), m_trapId->Length() * 4);
@@ -122,9 +84,13 @@ uint32_t SNMP_PDU::Encode(uint8_t **buffer)
       p = PutElement(p, ASN_TYPE_INTEGER, &m_errorCode, 4);
       p = PutElement(p, ASN_TYPE_INTEGER, &m_errorIndex, 4);
    }
-   p += BerWriteHeader(ASN_TYPE_SEQUENCE, (uint32_t)bindings, p);
+   uint8_t *list = p;
+   p += 2;
    for (uint32_t i = 0; i < m_variableCount; i++)
-      p = ZbVariableWrite(m_variables[i], &sizes[i], p);
+      p = ZbVariablePut(m_variables[i], p);
+   p = BerCloseElement(list, ASN_TYPE_SEQUENCE, p);
+   p = BerCloseElement(pdu, tag, p);
+   p = BerCloseElement(out, ASN_TYPE_SEQUENCE, p);
    *buffer = out;
    return (uint32_t)(p - out);
 }

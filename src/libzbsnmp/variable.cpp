@@ -117,7 +117,7 @@ void SNMP_Variable::SetRawValue(const void *data, uint32_t length)
    }
 }
 
-int ZbVariableSize(SNMP_Variable *var, ZbBindingSize *size)
+uint64_t ZbVariableBound(SNMP_Variable *var)
 {
    SNMP_ObjectId *name = var->GetName();
    uint32_t type = var->GetType(), length = var->GetValueLength();
@@ -127,38 +127,40 @@ int ZbVariableSize(SNMP_Variable *var, ZbBindingSize *size)
    if (((type == ASN_TYPE_INTEGER || IsUnsigned32Kind(type)) && length < 4) ||
        (type == ASN_TYPE_COUNTER64 && length < 8))
       return 0;
-   uint32_t nameLength = BerContentLength(ASN_TYPE_OBJECT_ID, name->GetValue(), name->Length() * 4);
-   uint32_t valueLength = BerContentLength(type, var->GetValue(), length);
-   uint64_t content = (uint64_t)BerHeaderLength(nameLength) + nameLength +
-                      BerHeaderLength(valueLength) + valueLength;
-   uint64_t total = content + BerHeaderLength(content > 0xFFFFFFFFULL ? 0xFFFFFFFFU : (uint32_t)content);
-   if (total > 0xFFFFFFFFULL)
-      return 0;
-   size->nameLength = nameLength;
-   size->valueLength = valueLength;
-   size->content = (uint32_t)content;
-   size->total = (uint32_t)total;
-   return 1;
+   return 3 * BER_MAX_HEADER + BerContentBound(ASN_TYPE_OBJECT_ID, name->Length() * 4) +
+          BerContentBound(type, length);
 }
 
-uint8_t *ZbVariableWrite(SNMP_Variable *var, const ZbBindingSize *size, uint8_t *out)
+uint8_t *ZbVariablePut(SNMP_Variable *var, uint8_t *out)
 {
    SNMP_ObjectId *name = var->GetName();
-   uint8_t *p = out;
-   p += BerWriteHeader(ASN_TYPE_SEQUENCE, size->content, p);
-   p += BerWriteHeader(ASN_TYPE_OBJECT_ID, size->nameLength, p);
-   p += BerEncodeValue(ASN_TYPE_OBJECT_ID, name->GetValue(), name->Length() * 4, p);
-   p += BerWriteHeader(var->GetType(), size->valueLength, p);
-   p += BerEncodeValue(var->GetType(), var->GetValue(), var->GetValueLength(), p);
-   return p;
+   uint8_t *p = out + 2;
+   uint8_t *content = p + 2 + BerEncodeValue(ASN_TYPE_OBJECT_ID, name->GetValue(),
+                                              name->Length() * 4, p + 2);
+   p = BerCloseElement(p, ASN_TYPE_OBJECT_ID, content);
+   content = p + 2 + BerEncodeValue(var->GetType(), var->GetValue(), var->GetValueLength(), p + 2);
+   p = BerCloseElement(p, var->GetType(), content);
+   return BerCloseElement(out, ASN_TYPE_SEQUENCE, p);
 }
 
 uint32_t SNMP_Variable::Encode(uint8_t *buffer, uint32_t bufferSize)
 {
-   ZbBindingSize size;
-   if (buffer == nullptr || !ZbVariableSize(this, &size) || size.total > bufferSize)
+   uint64_t bound = ZbVariableBound(this);
+   if (buffer == nullptr || bound == 0)
       return 0;
-   return (uint32_t)(ZbVariableWrite(this, &size, buffer) - buffer);
+   if (bound <= bufferSize)
+      return (uint32_t)(ZbVariablePut(this, buffer) - buffer);
+   /* The caller's buffer may still hold the exact encoding. */
+   if (bound > 0xFFFFFFFFULL)
+      return 0;
+   std::unique_ptr<uint8_t, FreeDeleter> scratch((uint8_t *)malloc((size_t)bound));
+   if (!scratch)
+      return 0;
+   uint32_t length = (uint32_t)(ZbVariablePut(this, scratch.get()) - scratch.get());
+   if (length > bufferSize)
+      return 0;
+   memcpy(buffer, scratch.get(), length);
+   return length;
 }
 
 uint32_t SNMP_Variable::GetValueAsUInt()
