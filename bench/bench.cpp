@@ -395,11 +395,12 @@ static ExchangeResult Summarise(std::vector<double> &latencies, double elapsed)
    return r;
 }
 
-static ExchangeResult OursExchange(uint16_t port, uint32_t maxRequests, double maxSeconds)
+static void OursExchange(uint16_t port, uint32_t maxRequests, double maxSeconds,
+                         std::vector<double> *latencies)
 {
    SNMP_UDPTransport t;
    t.CreateUDPTransport("127.0.0.1", 0, port);
-   std::vector<double> lat;
+   std::vector<double> &lat = *latencies;
    auto start = Clock::now();
    for (uint32_t i = 0; i < maxRequests && Seconds(Clock::now() - start) < maxSeconds; i++)
    {
@@ -412,10 +413,10 @@ static ExchangeResult OursExchange(uint16_t port, uint32_t maxRequests, double m
       delete resp;
       lat.push_back(Seconds(Clock::now() - t0));
    }
-   return Summarise(lat, Seconds(Clock::now() - start));
 }
 
-static ExchangeResult TheirsExchange(uint16_t port, uint32_t maxRequests, double maxSeconds)
+static void TheirsExchange(uint16_t port, uint32_t maxRequests, double maxSeconds,
+                           std::vector<double> *latencies)
 {
    netsnmp_session s;
    snmp_sess_init(&s);
@@ -427,7 +428,7 @@ static ExchangeResult TheirsExchange(uint16_t port, uint32_t maxRequests, double
    s.timeout = 1000000;
    s.retries = 2;
    netsnmp_session *ss = snmp_open(&s);
-   std::vector<double> lat;
+   std::vector<double> &lat = *latencies;
    oid name[] = {1, 3, 6, 1, 2, 1, 1, 1, 0};
    auto start = Clock::now();
    for (uint32_t i = 0; ss && i < maxRequests && Seconds(Clock::now() - start) < maxSeconds; i++)
@@ -443,7 +444,6 @@ static ExchangeResult TheirsExchange(uint16_t port, uint32_t maxRequests, double
    }
    if (ss)
       snmp_close(ss);
-   return Summarise(lat, Seconds(Clock::now() - start));
 }
 
 // Runs a command, counting its output lines; returns seconds.
@@ -569,6 +569,13 @@ static void MibBench(const std::string &self, const std::string &fixtures, const
       return (long long)f.tellg();
    };
    std::vector<double> loadPlain, loadComp, savePlain, saveComp, theirs;
+   for (const std::string &file : {plain, comp})
+   {
+      /* Warm-up: the file in the page cache, the heap grown once. */
+      SNMP_MIBObject *t = nullptr;
+      SNMPLoadMIBTree(file.c_str(), &t);
+      delete t;
+   }
    for (int i = 0; i < rounds; i++)
    {
       for (auto [file, out] : {std::pair{plain, &loadPlain}, std::pair{comp, &loadComp}})
@@ -748,8 +755,22 @@ int main(int argc, char **argv)
       {
          Pin(0, pinned ? 0 : -1);
          Pin(agent.pid, pinned ? 0 : -1);
-         ExchangeResult a = OursExchange(agent.port, maxRequests, maxSeconds);
-         ExchangeResult b = TheirsExchange(agent.port, maxRequests, maxSeconds);
+         /* Alternating rounds of 500 requests, so that both meet the same
+            agent and machine state. */
+         std::vector<double> ourLat, theirLat;
+         double ourTime = 0, theirTime = 0;
+         for (uint32_t done = 0; done < maxRequests && ourTime + theirTime < 2 * maxSeconds;
+              done += 500)
+         {
+            auto t0 = Clock::now();
+            OursExchange(agent.port, 500, maxSeconds, &ourLat);
+            auto t1 = Clock::now();
+            TheirsExchange(agent.port, 500, maxSeconds, &theirLat);
+            ourTime += Seconds(t1 - t0);
+            theirTime += Seconds(Clock::now() - t1);
+         }
+         ExchangeResult a = Summarise(ourLat, ourTime);
+         ExchangeResult b = Summarise(theirLat, theirTime);
          printf("| GET sysDescr.0, %s: requests/s | %.0f (%u requests) | %.0f (%u requests) | %sx |\n",
                 pinned ? "client pinned to the agent's CPU" : "unpinned", a.perSecond, a.requests,
                 b.perSecond, b.requests, Fixed(a.perSecond / b.perSecond).c_str());
@@ -760,11 +781,19 @@ int main(int argc, char **argv)
       Pin(0, -1);
       std::string addr = "127.0.0.1:" + std::to_string(agent.port);
       size_t ourLines = 0, theirLines = 0;
-      double ourWalk = TimeCommand(std::string(ZBSNMP_TOOL) + " walk " + addr + " .1", &ourLines);
-      double theirWalk = TimeCommand("env MIBS= SNMPCONFPATH=" + agent.dir + " SNMP_PERSISTENT_DIR=" +
-                                         agent.dir + " snmpwalk -v2c -c public -On " + addr +
-                                         " .1 2>/dev/null",
-                                     &theirLines);
+      std::vector<double> ourWalks, theirWalks;
+      for (int i = 0; i < (quick ? 1 : 3); i++)
+      {
+         ourWalks.push_back(
+             TimeCommand(std::string(ZBSNMP_TOOL) + " walk " + addr + " .1", &ourLines));
+         theirWalks.push_back(TimeCommand("env MIBS= SNMPCONFPATH=" + agent.dir +
+                                              " SNMP_PERSISTENT_DIR=" + agent.dir +
+                                              " snmpwalk -v2c -c public -On " + addr + " .1 2>/dev/null",
+                                          &theirLines));
+      }
+      std::sort(ourWalks.begin(), ourWalks.end());
+      std::sort(theirWalks.begin(), theirWalks.end());
+      double ourWalk = ourWalks[ourWalks.size() / 2], theirWalk = theirWalks[theirWalks.size() / 2];
       printf("| whole-agent walk (GET-NEXT): zbsnmp walk vs snmpwalk -v2c -On | %.3f s, %zu varbinds | %.3f s, %zu varbinds | %sx |\n",
              ourWalk, ourLines, theirWalk, theirLines, Fixed(theirWalk / ourWalk).c_str());
       StopAgent(&agent);

@@ -150,10 +150,11 @@ static int ExpectTag(ZFile *file, int tag)
    once when the data ends inside the string. */
 static int ReadString(ZFile *file, char **out)
 {
-   uint8_t len[2];
-   if (file->ReadBytes(len, 2) != 2)
+   int high = file->GetByte();
+   int low = file->GetByte();
+   if (high < 0 || low < 0)
       return 0;
-   uint32_t n = GetBE16(len);
+   uint32_t n = ((uint32_t)high << 8) | (uint32_t)low;
    if (n == 0)
    {
       *out = nullptr;

@@ -202,13 +202,8 @@ int ZFile::VerifyEnd()
    return 1;
 }
 
-int ZFile::GetByte()
+int ZFile::GetByteSlow()
 {
-   if (m_pending > 0)
-   {
-      m_pending--;
-      return *m_readPos++;
-   }
    uint8_t b;
    return (ReadBytes(&b, 1) == 1) ? b : -1;
 }

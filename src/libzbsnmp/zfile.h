@@ -22,7 +22,16 @@ public:
    int WriteBytes(const void *data, int length);
    int PutByte(int value);
    int ReadBytes(void *buffer, int length);
-   int GetByte();
+   /* The next byte (0 to 255), or -1 when none can be read. */
+   int GetByte()
+   {
+      if (m_pending > 0)
+      {
+         m_pending--;
+         return *m_readPos++;
+      }
+      return GetByteSlow();
+   }
    /* Finishes a compressed stream and closes the file; 0 on success, -1 when
       any write, the compression or the close failed. */
    int Close();
@@ -36,6 +45,7 @@ public:
    bool HasError() const { return m_error; }
 
 private:
+   int GetByteSlow();
    int Refill();
    int FlushData(int flush);
 
