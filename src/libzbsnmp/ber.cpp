@@ -181,66 +181,39 @@ static uint32_t PutUnsigned(uint64_t v, uint32_t n, uint8_t *out)
 
 uint32_t BerEncodeValue(uint32_t type, const void *data, uint32_t length, uint8_t *out)
 {
-   if (type == ASN_TYPE_INTEGER)
+   switch (type)
    {
-      uint32_t v = LoadU32(data);
-      return PutUnsigned(v, SignedLength((int32_t)v), out);
-   }
-   if (IsInt32Kind(type))
-   {
-      uint32_t v = LoadU32(data);
-      return PutUnsigned(v, UnsignedLength(v, 4), out);
-   }
-   if (type == ASN_TYPE_COUNTER64)
-   {
-      uint64_t v;
-      memcpy(&v, data, 8);
-      return PutUnsigned(v, UnsignedLength(v, 8), out);
-   }
-   if (type == ASN_TYPE_NULL)
-      return 0;
-   if (type == ASN_TYPE_OBJECT_ID)
-   {
-      uint32_t count = length / 4;
-      if (count < 2)
-         return 0;
-      const uint8_t *bytes = (const uint8_t *)data;
-      uint8_t *p = out;
-      *p++ = (uint8_t)(40 * LoadU32(bytes) + LoadU32(bytes + 4));
-      for (uint32_t i = 2; i < count; i++)
+      case ASN_TYPE_OBJECT_ID:
+         return BerEncodeOid((const uint32_t *)data, length / 4, out);
+      case ASN_TYPE_INTEGER:
       {
-         uint32_t v = LoadU32(bytes + (size_t)i * 4);
-         if (v < 0x80)
-         {
-            *p++ = (uint8_t)v;  /* the common case: one group */
-            continue;
-         }
-         uint32_t g = SubIdLength(v);
-         for (uint32_t j = g; j > 1; j--)
-            *p++ = (uint8_t)(0x80 | ((v >> ((j - 1) * 7)) & 0x7F));
-         *p++ = (uint8_t)(v & 0x7F);
+         uint32_t v = LoadU32(data);
+         return PutUnsigned(v, SignedLength((int32_t)v), out);
       }
-      return (uint32_t)(p - out);
+      case ASN_TYPE_COUNTER32:
+      case ASN_TYPE_GAUGE32:
+      case ASN_TYPE_TIMETICKS:
+      case ASN_TYPE_UINTEGER32:
+      {
+         uint32_t v = LoadU32(data);
+         return PutUnsigned(v, UnsignedLength(v, 4), out);
+      }
+      case ASN_TYPE_COUNTER64:
+      {
+         uint64_t v;
+         memcpy(&v, data, 8);
+         return PutUnsigned(v, UnsignedLength(v, 8), out);
+      }
+      case ASN_TYPE_NULL:
+         return 0;
+      default:
+         if (length > 0)
+            memcpy(out, data, length);
+         return length;
    }
-   if (length > 0)
-      memcpy(out, data, length);
-   return length;
 }
 
-uint64_t BerContentBound(uint32_t type, uint32_t length)
-{
-   if (IsInt32Kind(type))
-      return 5;
-   if (type == ASN_TYPE_COUNTER64)
-      return 9;
-   if (type == ASN_TYPE_NULL)
-      return 0;
-   if (type == ASN_TYPE_OBJECT_ID)
-      return (length / 4 < 2) ? 0 : 1 + 5 * (uint64_t)(length / 4 - 2);
-   return length;
-}
-
-uint8_t *BerCloseElement(uint8_t *start, uint32_t type, uint8_t *end)
+uint8_t *BerCloseLongElement(uint8_t *start, uint32_t type, uint8_t *end)
 {
    uint32_t length = (uint32_t)(end - start - 2);
    uint32_t header = BerHeaderLength(length);

@@ -172,11 +172,67 @@ struct ZbOidAccess
    produced once, never measured and written twice. */
 
 /* Largest content octets BerEncodeValue can produce for this value. */
-uint64_t BerContentBound(uint32_t type, uint32_t length);
+static inline uint64_t BerContentBound(uint32_t type, uint32_t length)
+{
+   switch (type)
+   {
+      case ASN_TYPE_INTEGER:
+      case ASN_TYPE_COUNTER32:
+      case ASN_TYPE_GAUGE32:
+      case ASN_TYPE_TIMETICKS:
+      case ASN_TYPE_UINTEGER32:
+         return 5;
+      case ASN_TYPE_COUNTER64:
+         return 9;
+      case ASN_TYPE_NULL:
+         return 0;
+      case ASN_TYPE_OBJECT_ID:
+         return (length / 4 < 2) ? 0 : 1 + 5 * (uint64_t)(length / 4 - 2);
+      default:
+         return length;
+   }
+}
+uint8_t *BerCloseLongElement(uint8_t *start, uint32_t type, uint8_t *end);
 /* Writes the header of the element that starts at start and whose content
    was written from start + 2 up to end; returns the element's new end. The
    buffer must have room for up to four octets more than end. */
-uint8_t *BerCloseElement(uint8_t *start, uint32_t type, uint8_t *end);
+static inline uint8_t *BerCloseElement(uint8_t *start, uint32_t type, uint8_t *end)
+{
+   size_t length = (size_t)(end - start - 2);
+   if (length < 0x80)
+   {
+      start[0] = (uint8_t)type;
+      start[1] = (uint8_t)length;
+      return end;
+   }
+   return BerCloseLongElement(start, type, end);
+}
+/* Writes OBJECT IDENTIFIER content (X.690 8.19: the first two sub-identifiers
+   in one octet, then base-128 groups); returns its length. */
+static inline uint32_t BerEncodeOid(const uint32_t *ids, uint32_t count, uint8_t *out)
+{
+   if (count < 2)
+      return 0;
+   uint8_t *p = out;
+   *p++ = (uint8_t)(40 * ids[0] + ids[1]);
+   for (uint32_t i = 2; i < count; i++)
+   {
+      uint32_t v = ids[i];
+      if (v < 0x80)
+      {
+         *p++ = (uint8_t)v; /* the common case: one group */
+         continue;
+      }
+      int shift = 28;
+      while ((v >> shift) == 0)
+         shift -= 7;
+      for (; shift > 0; shift -= 7)
+         *p++ = (uint8_t)(0x80 | ((v >> shift) & 0x7F));
+      *p++ = (uint8_t)(v & 0x7F);
+   }
+   return (uint32_t)(p - out);
+}
+
 /* Upper bound of a binding's encoded size; 0 when the variable cannot be
    encoded (no name, or an integer value shorter than its type). */
 uint64_t ZbVariableBound(SNMP_Variable *var);

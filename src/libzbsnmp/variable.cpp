@@ -135,8 +135,7 @@ uint8_t *ZbVariablePut(SNMP_Variable *var, uint8_t *out)
 {
    SNMP_ObjectId *name = var->GetName();
    uint8_t *p = out + 2;
-   uint8_t *content = p + 2 + BerEncodeValue(ASN_TYPE_OBJECT_ID, name->GetValue(),
-                                              name->Length() * 4, p + 2);
+   uint8_t *content = p + 2 + BerEncodeOid(name->GetValue(), name->Length(), p + 2);
    p = BerCloseElement(p, ASN_TYPE_OBJECT_ID, content);
    content = p + 2 + BerEncodeValue(var->GetType(), var->GetValue(), var->GetValueLength(), p + 2);
    p = BerCloseElement(p, var->GetType(), content);
