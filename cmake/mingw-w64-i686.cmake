@@ -1,17 +1,3 @@
-# Cross-build for 32-bit Windows with Debian's MinGW-w64 (posix threads).
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-set(ZBSNMP_MINGW_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${ZBSNMP_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${ZBSNMP_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${ZBSNMP_MINGW_TRIPLE}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${ZBSNMP_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# zlib linked in, not zlib1.dll beside the library
-set(ZLIB_USE_STATIC_LIBS ON)
-# A statically linked runtime: the DLL and the programs need no MinGW DLLs.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+# 32-bit Windows, the library's original target (compiled and linked only).
+set(ZBSNMP_MINGW_ARCH i686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

@@ -13,26 +13,6 @@
 
 namespace
 {
-struct WireMessage
-{
-   std::string name, hex, description;
-};
-
-std::vector<WireMessage> LoadWire()
-{
-   std::vector<WireMessage> out;
-   std::ifstream in(ZBSNMP_TEST_DATA "/netsnmp-wire.tsv");
-   std::string line;
-   while (std::getline(in, line))
-   {
-      if (line.empty() || line[0] == '#')
-         continue;
-      size_t t1 = line.find('\t'), t2 = line.find('\t', t1 + 1);
-      out.push_back({line.substr(0, t1), line.substr(t1 + 1, t2 - t1 - 1), line.substr(t2 + 1)});
-   }
-   return out;
-}
-
 std::string Match(const std::string &text, const char *pattern)
 {
    std::smatch m;
@@ -129,12 +109,12 @@ void ExpectSameFields(SNMP_PDU *a, SNMP_PDU *b)
 
 TEST(NetSnmpWire, EveryCapturedMessage)
 {
-   std::vector<WireMessage> messages = LoadWire();
+   std::vector<WireMessage> messages = LoadWireMessages();
    ASSERT_GE(messages.size(), 40u);
    for (const WireMessage &m : messages)
    {
       SCOPED_TRACE(m.name);
-      std::vector<uint8_t> bytes = Hex(m.hex);
+      const std::vector<uint8_t> &bytes = m.bytes;
       SNMP_PDU pdu;
       int ok = pdu.Parse(bytes.data(), (uint32_t)bytes.size());
       if (m.name == "v2c_inform.request")

@@ -13,15 +13,8 @@
 static std::vector<std::vector<uint8_t>> WireMessages()
 {
    std::vector<std::vector<uint8_t>> out;
-   std::ifstream in(ZBSNMP_TEST_DATA "/netsnmp-wire.tsv");
-   std::string line;
-   while (std::getline(in, line))
-   {
-      if (line.empty() || line[0] == '#')
-         continue;
-      size_t t1 = line.find('\t'), t2 = line.find('\t', t1 + 1);
-      out.push_back(Hex(line.substr(t1 + 1, t2 - t1 - 1)));
-   }
+   for (const WireMessage &m : LoadWireMessages())
+      out.push_back(m.bytes);
    return out;
 }
 

@@ -12,34 +12,15 @@
 
 namespace
 {
-SnmpdAgent *g_agent = nullptr;
-
-class AgentTest : public ::testing::Test
+class AgentTest : public AgentSuite
 {
 protected:
-   static void SetUpTestSuite()
-   {
-      if (!HaveProgram("snmpd"))
-         return;
-      g_agent = new SnmpdAgent();
-      if (!g_agent->Start())
-      {
-         delete g_agent;
-         g_agent = nullptr;
-      }
-   }
-   static void TearDownTestSuite()
-   {
-      if (g_agent != nullptr)
-         g_agent->Stop();
-      delete g_agent;
-      g_agent = nullptr;
-   }
    void SetUp() override
    {
-      REQUIRE_PEER(HaveProgram("snmpd"), "snmpd");
-      ASSERT_NE(g_agent, nullptr) << "snmpd did not start";
-      ASSERT_EQ(transport.CreateUDPTransport("127.0.0.1", 0, g_agent->Port()),
+      AgentSuite::SetUp();
+      if (IsSkipped() || HasFatalFailure())
+         return;
+      ASSERT_EQ(transport.CreateUDPTransport("127.0.0.1", 0, Agent()->Port()),
                 (uint32_t)SNMP_RC_SUCCESS);
    }
 
@@ -89,7 +70,7 @@ TEST_F(AgentTest, WalkMatchesSnmpwalk)
 {
    REQUIRE_PEER(HaveProgram("snmpwalk"), "snmpwalk");
    std::string expected = RunPeerCommand("snmpwalk -v2c -c public -On -Oe " +
-                                         g_agent->Address() + " .1.3.6.1.2.1.1");
+                                         Agent()->Address() + " .1.3.6.1.2.1.1");
    const uint32_t root[] = {1, 3, 6, 1, 2, 1, 1};
    std::string ours;
    SNMP_ObjectId current(7, root);

@@ -115,3 +115,31 @@ void SnmpdAgent::Stop()
       m_pid = -1;
    }
 }
+
+SnmpdAgent *AgentSuite::s_agent = nullptr;
+
+void AgentSuite::SetUpTestSuite()
+{
+   if (!HaveProgram("snmpd"))
+      return;
+   s_agent = new SnmpdAgent();
+   if (!s_agent->Start())
+   {
+      delete s_agent;
+      s_agent = nullptr;
+   }
+}
+
+void AgentSuite::TearDownTestSuite()
+{
+   if (s_agent != nullptr)
+      s_agent->Stop();
+   delete s_agent;
+   s_agent = nullptr;
+}
+
+void AgentSuite::SetUp()
+{
+   REQUIRE_PEER(HaveProgram("snmpd"), "snmpd");
+   ASSERT_NE(s_agent, nullptr) << "snmpd did not start";
+}

@@ -41,4 +41,18 @@ private:
    std::string m_dir;
 };
 
+// A test suite that shares one snmpd for all its tests.
+class AgentSuite : public ::testing::Test
+{
+protected:
+   static void SetUpTestSuite();
+   static void TearDownTestSuite();
+   // Skips or fails (see REQUIRE_PEER) when snmpd is missing or did not start.
+   void SetUp() override;
+   static SnmpdAgent *Agent() { return s_agent; }
+
+private:
+   static SnmpdAgent *s_agent;
+};
+
 #endif

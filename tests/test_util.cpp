@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <fstream>
 #include <filesystem>
 
 #ifdef _WIN32
@@ -106,4 +107,19 @@ void WriteFileBytes(const std::string &path, const std::vector<uint8_t> &bytes)
    if (!bytes.empty())
       fwrite(bytes.data(), 1, bytes.size(), f);
    fclose(f);
+}
+
+std::vector<WireMessage> LoadWireMessages()
+{
+   std::vector<WireMessage> out;
+   std::ifstream in(ZBSNMP_TEST_DATA "/netsnmp-wire.tsv");
+   std::string line;
+   while (std::getline(in, line))
+   {
+      if (line.empty() || line[0] == '#')
+         continue;
+      size_t t1 = line.find('\t'), t2 = line.find('\t', t1 + 1);
+      out.push_back({line.substr(0, t1), Hex(line.substr(t1 + 1, t2 - t1 - 1)), line.substr(t2 + 1)});
+   }
+   return out;
 }

@@ -16,4 +16,13 @@ std::string TempDir();
 std::vector<uint8_t> ReadFileBytes(const std::string &path);
 void WriteFileBytes(const std::string &path, const std::vector<uint8_t> &bytes);
 
+// The messages captured from Net-SNMP (tests/data/netsnmp-wire.tsv).
+struct WireMessage
+{
+   std::string name;
+   std::vector<uint8_t> bytes;
+   std::string description;
+};
+std::vector<WireMessage> LoadWireMessages();
+
 #endif

@@ -12,8 +12,6 @@
 
 namespace
 {
-SnmpdAgent *g_agent = nullptr;
-
 struct Result
 {
    std::string out;
@@ -27,70 +25,47 @@ Result Tool(const std::string &args)
    return r;
 }
 
-class ToolTest : public ::testing::Test
+class ToolTest : public AgentSuite
 {
 protected:
-   static void SetUpTestSuite()
-   {
-      if (!HaveProgram("snmpd"))
-         return;
-      g_agent = new SnmpdAgent();
-      if (!g_agent->Start())
-      {
-         delete g_agent;
-         g_agent = nullptr;
-      }
-   }
-   static void TearDownTestSuite()
-   {
-      if (g_agent != nullptr)
-         g_agent->Stop();
-      delete g_agent;
-      g_agent = nullptr;
-   }
-   void SetUp() override
-   {
-      REQUIRE_PEER(HaveProgram("snmpd"), "snmpd");
-      ASSERT_NE(g_agent, nullptr) << "snmpd did not start";
-   }
-   std::string Agent() { return g_agent->Address(); }
+   std::string Address() { return Agent()->Address(); }
 };
 }  // namespace
 
 TEST_F(ToolTest, GetNextAndSet)
 {
-   Result r = Tool("get " + Agent() + " .1.3.6.1.2.1.1.1.0 1.3.6.1.2.1.1.5.0");
+   Result r = Tool("get " + Address() + " .1.3.6.1.2.1.1.1.0 1.3.6.1.2.1.1.5.0");
    EXPECT_EQ(r.status, 0);
    EXPECT_EQ(r.out, ".1.3.6.1.2.1.1.1.0 = STRING: \"zbsnmp test agent (loopback only)\"\n"
                     ".1.3.6.1.2.1.1.5.0 = STRING: \"zbsnmp-test-agent\"\n");
-   r = Tool("next -v 1 " + Agent() + " .1.3.6.1.2.1.1.1.0");
+   r = Tool("next -v 1 " + Address() + " .1.3.6.1.2.1.1.1.0");
    EXPECT_EQ(r.status, 0);
    EXPECT_EQ(r.out, ".1.3.6.1.2.1.1.2.0 = OID: .1.3.6.1.4.1.8072.3.2.10\n");
-   r = Tool("get " + Agent() + " .1.3.6.1.2.1.1.7.0 .1.3.6.1.2.1.1.3.0");
+   r = Tool("get " + Address() + " .1.3.6.1.2.1.1.7.0 .1.3.6.1.2.1.1.3.0");
    EXPECT_NE(r.out.find(".1.3.6.1.2.1.1.7.0 = INTEGER: 72\n"), std::string::npos);
    EXPECT_NE(r.out.find(".1.3.6.1.2.1.1.3.0 = Timeticks: ("), std::string::npos);
 
-   r = Tool("set -c private " + Agent() + " .1.3.6.1.2.1.1.6.0 STRING \"Lab 9\"");
+   r = Tool("set -c private " + Address() + " .1.3.6.1.2.1.1.6.0 STRING \"Lab 9\"");
    EXPECT_EQ(r.status, 0) << r.out;
    EXPECT_EQ(r.out, ".1.3.6.1.2.1.1.6.0 = STRING: \"Lab 9\"\n");
-   r = Tool("get -v1 " + Agent() + " .1.3.6.1.2.1.1.6.0");
+   r = Tool("get -v1 " + Address() + " .1.3.6.1.2.1.1.6.0");
    EXPECT_EQ(r.out, ".1.3.6.1.2.1.1.6.0 = STRING: \"Lab 9\"\n");
 }
 
 TEST_F(ToolTest, AgentErrorsAndExceptions)
 {
-   Result r = Tool("set -c private " + Agent() + " .1.3.6.1.2.1.1.5.0 string renamed");
+   Result r = Tool("set -c private " + Address() + " .1.3.6.1.2.1.1.5.0 string renamed");
    EXPECT_EQ(r.status, 1);
    EXPECT_NE(r.out.find("notWritable (error index 1)"), std::string::npos) << r.out;
-   r = Tool("get -v 1 " + Agent() + " .1.3.6.1.2.1.1.99.0");
+   r = Tool("get -v 1 " + Address() + " .1.3.6.1.2.1.1.99.0");
    EXPECT_EQ(r.status, 1);
    EXPECT_NE(r.out.find("noSuchName (error index 1)"), std::string::npos) << r.out;
-   r = Tool("get " + Agent() + " .1.3.6.1.2.1.1.99.0 .1.3.6.1.2.1.1.1.1");
+   r = Tool("get " + Address() + " .1.3.6.1.2.1.1.99.0 .1.3.6.1.2.1.1.1.1");
    EXPECT_EQ(r.status, 0);
    EXPECT_EQ(r.out, ".1.3.6.1.2.1.1.99.0 = noSuchObject\n.1.3.6.1.2.1.1.1.1 = noSuchInstance\n");
-   r = Tool("next " + Agent() + " .1.4");
+   r = Tool("next " + Address() + " .1.4");
    EXPECT_EQ(r.out, ".1.4 = endOfMibView\n");
-   r = Tool("get -c wrong -t 200 -r 2 " + Agent() + " .1.3.6.1.2.1.1.1.0");
+   r = Tool("get -c wrong -t 200 -r 2 " + Address() + " .1.3.6.1.2.1.1.1.0");
    EXPECT_EQ(r.status, 1);
    EXPECT_NE(r.out.find("Request timed out"), std::string::npos);
 }
@@ -101,9 +76,9 @@ TEST_F(ToolTest, WalkMatchesSnmpwalk)
    for (const char *subtree : {".1.3.6.1.2.1.1", ".1.3.6.1.2.1.2", ".1.3.6.1.6.3"})
    {
       SCOPED_TRACE(subtree);
-      Result ours = Tool("walk " + Agent() + " " + subtree);
+      Result ours = Tool("walk " + Address() + " " + subtree);
       EXPECT_EQ(ours.status, 0);
-      std::string theirs = RunPeerCommand("snmpwalk -v2c -c public -On -Oe " + Agent() + " " +
+      std::string theirs = RunPeerCommand("snmpwalk -v2c -c public -On -Oe " + Address() + " " +
                                           subtree + " 2>/dev/null");
       // Time values move between the two walks: compare the OIDs and types only.
       auto shape = [](const std::string &text) {
@@ -122,7 +97,7 @@ TEST_F(ToolTest, WalkMatchesSnmpwalk)
       EXPECT_GT(shape(ours.out).size(), 20u);
    }
    // A leaf as the walk's root gives that leaf.
-   Result leaf = Tool("walk " + Agent() + " .1.3.6.1.2.1.1.5.0");
+   Result leaf = Tool("walk " + Address() + " .1.3.6.1.2.1.1.5.0");
    EXPECT_EQ(leaf.out, ".1.3.6.1.2.1.1.5.0 = STRING: \"zbsnmp-test-agent\"\n");
 }
 
