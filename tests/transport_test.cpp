@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#ifndef _WIN32
+#include <errno.h>
+#include <fcntl.h>
+#endif
 #include <deque>
 #include <memory>
 #include <string>
@@ -333,5 +337,35 @@ TEST_F(UdpTest, PeerGoneAndClosedSocket)
    }
    EXPECT_LT(write(s, "x", 1), 0);
    EXPECT_EQ(errno, EBADF);
+}
+
+// A send on a socket that is gone fails at once, and the request is intact.
+TEST_F(UdpTest, SendOnClosedSocket)
+{
+   SNMP_UDPTransport client;
+   ASSERT_EQ(client.CreateUDPTransport("127.0.0.1", 0, port), (uint32_t)SNMP_RC_SUCCESS);
+   SNMP_PDU req(SNMP_CMD_GET_REQUEST, "public", 9, SNMP_VERSION_2C);
+   req.BindVariable(new SNMP_Variable(".1.3.6.1.2.1.1.1.0"));
+   uint8_t *before = nullptr;
+   uint32_t n = req.Encode(&before);
+   // Close the descriptor under the transport, and put a read-only file there
+   // so that the number stays taken and sending on it fails.
+   int fd = client.GetSocket();
+   close(fd);
+   int placeholder = open("/dev/null", O_RDONLY);
+   ASSERT_EQ(placeholder, fd);
+   EXPECT_LT(client.Send(&req), 0);
+   SNMP_PDU *resp = &req;
+   EXPECT_EQ(client.DoRequest(&req, &resp, 100, 3), (uint32_t)SNMP_RC_COMM_ERROR);
+   EXPECT_EQ(resp, nullptr);
+   SNMP_PDU *got = &req;
+   EXPECT_LT(client.Read(&got, 50, nullptr, nullptr), 0);
+   EXPECT_EQ(got, &req);
+   EXPECT_EQ(client.GetBytesHeld(), 0u);
+   uint8_t *after = nullptr;
+   ASSERT_EQ(req.Encode(&after), n);
+   EXPECT_EQ(memcmp(before, after, n), 0);
+   free(before);
+   free(after);
 }
 #endif
