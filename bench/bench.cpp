@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "snmpd_agent.h"
+#include "socket_util.h"
 #include "zbsnmp.h"
 
 // ---- Counting allocator: every malloc of both libraries goes through here ----
@@ -297,72 +299,6 @@ static std::string Fixed(double v, int digits = 2)
 
 // ---- snmpd for the exchange benchmarks ----
 
-struct Agent
-{
-   pid_t pid = -1;
-   uint16_t port = 0;
-   std::string dir;
-};
-
-static uint16_t FreePort()
-{
-   int s = socket(AF_INET, SOCK_DGRAM, 0);
-   struct sockaddr_in sa;
-   memset(&sa, 0, sizeof(sa));
-   sa.sin_family = AF_INET;
-   sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-   bind(s, (struct sockaddr *)&sa, sizeof(sa));
-   socklen_t len = sizeof(sa);
-   getsockname(s, (struct sockaddr *)&sa, &len);
-   close(s);
-   return ntohs(sa.sin_port);
-}
-
-static bool StartAgent(Agent *a)
-{
-   char tmpl[] = "/tmp/zbsnmp-bench-XXXXXX";
-   a->dir = mkdtemp(tmpl);
-   a->port = FreePort();
-   std::string listen = "udp:127.0.0.1:" + std::to_string(a->port);
-   std::string conf = std::string(ZBSNMP_SOURCE_DIR) + "/tests/snmpd.conf";
-   a->pid = fork();
-   if (a->pid == 0)
-   {
-      setenv("SNMP_PERSISTENT_DIR", a->dir.c_str(), 1);
-      setenv("SNMPCONFPATH", a->dir.c_str(), 1);
-      const char *snmpd = access("/usr/sbin/snmpd", X_OK) == 0 ? "/usr/sbin/snmpd" : "snmpd";
-      execlp(snmpd, snmpd, "-f", "-C", "-c", conf.c_str(), "-Ln", listen.c_str(), (char *)nullptr);
-      _exit(127);
-   }
-   for (int i = 0; i < 100; i++)
-   {
-      usleep(50000);
-      SNMP_UDPTransport t;
-      t.CreateUDPTransport("127.0.0.1", 0, a->port);
-      SNMP_PDU req(SNMP_CMD_GET_REQUEST, "public", 1, SNMP_VERSION_2C);
-      req.BindVariable(new SNMP_Variable(".1.3.6.1.2.1.1.1.0"));
-      SNMP_PDU *resp = nullptr;
-      if (t.DoRequest(&req, &resp, 100, 1) == SNMP_RC_SUCCESS)
-      {
-         delete resp;
-         return true;
-      }
-   }
-   return false;
-}
-
-static void StopAgent(Agent *a)
-{
-   if (a->pid > 0)
-   {
-      kill(a->pid, SIGTERM);
-      waitpid(a->pid, nullptr, 0);
-   }
-   std::string rm = "rm -rf " + a->dir;
-   if (system(rm.c_str()) != 0)
-      fprintf(stderr, "could not remove %s\n", a->dir.c_str());
-}
-
 static void Pin(pid_t pid, int cpu)
 {
    cpu_set_t set;
@@ -465,28 +401,22 @@ static double TimeCommand(const std::string &cmd, size_t *lines)
 
 static void TrapIntake(const std::vector<uint8_t> &trap, uint32_t count)
 {
-   int rx = socket(AF_INET, SOCK_DGRAM, 0);
+   uint16_t port;
+   int rx = BoundSocket(&port);
    int size = 16 << 20;
    setsockopt(rx, SOL_SOCKET, SO_RCVBUF, &size, sizeof(size));
-   struct sockaddr_in sa;
-   memset(&sa, 0, sizeof(sa));
-   sa.sin_family = AF_INET;
-   sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-   bind(rx, (struct sockaddr *)&sa, sizeof(sa));
-   socklen_t len = sizeof(sa);
-   getsockname(rx, (struct sockaddr *)&sa, &len);
    SNMP_UDPTransport listener(rx);
 
    std::atomic<uint32_t> received{0};
    std::thread sender([&] {
-      int tx = socket(AF_INET, SOCK_DGRAM, 0);
-      connect(tx, (struct sockaddr *)&sa, sizeof(sa));
+      uint16_t unused;
+      int tx = BoundSocket(&unused);
       for (uint32_t i = 0; i < count; i++)
       {
          // Keep at most ~2000 datagrams in flight so that the kernel drops none.
          while (i - received.load(std::memory_order_relaxed) > 2000)
             std::this_thread::yield();
-         send(tx, trap.data(), trap.size(), 0);
+         SendTo(tx, port, trap.data(), trap.size());
       }
       close(tx);
    });
@@ -746,15 +676,15 @@ int main(int argc, char **argv)
 
    printf("\n## Exchanges and intake\n\n");
    printf("| measurement | libzbsnmp | Net-SNMP | ratio |\n|---|---|---|---|\n");
-   Agent agent;
-   if (StartAgent(&agent))
+   SnmpdAgent agent;
+   if (agent.Start())
    {
       uint32_t maxRequests = quick ? 2000 : 20000;
       double maxSeconds = quick ? 2 : 10;
       for (int pinned = 1; pinned >= 0; pinned--)
       {
          Pin(0, pinned ? 0 : -1);
-         Pin(agent.pid, pinned ? 0 : -1);
+         Pin(agent.Pid(), pinned ? 0 : -1);
          /* Alternating rounds of 500 requests, so that both meet the same
             agent and machine state. */
          std::vector<double> ourLat, theirLat;
@@ -763,9 +693,9 @@ int main(int argc, char **argv)
               done += 500)
          {
             auto t0 = Clock::now();
-            OursExchange(agent.port, 500, maxSeconds, &ourLat);
+            OursExchange(agent.Port(), 500, maxSeconds, &ourLat);
             auto t1 = Clock::now();
-            TheirsExchange(agent.port, 500, maxSeconds, &theirLat);
+            TheirsExchange(agent.Port(), 500, maxSeconds, &theirLat);
             ourTime += Seconds(t1 - t0);
             theirTime += Seconds(Clock::now() - t1);
          }
@@ -779,15 +709,15 @@ int main(int argc, char **argv)
                 Fixed(b.medianUs / a.medianUs).c_str());
       }
       Pin(0, -1);
-      std::string addr = "127.0.0.1:" + std::to_string(agent.port);
+      std::string addr = agent.Address();
       size_t ourLines = 0, theirLines = 0;
       std::vector<double> ourWalks, theirWalks;
       for (int i = 0; i < (quick ? 1 : 3); i++)
       {
          ourWalks.push_back(
              TimeCommand(std::string(ZBSNMP_TOOL) + " walk " + addr + " .1", &ourLines));
-         theirWalks.push_back(TimeCommand("env MIBS= SNMPCONFPATH=" + agent.dir +
-                                              " SNMP_PERSISTENT_DIR=" + agent.dir +
+         theirWalks.push_back(TimeCommand("env MIBS= SNMPCONFPATH=" + agent.Dir() +
+                                              " SNMP_PERSISTENT_DIR=" + agent.Dir() +
                                               " snmpwalk -v2c -c public -On " + addr + " .1 2>/dev/null",
                                           &theirLines));
       }
@@ -796,7 +726,7 @@ int main(int argc, char **argv)
       double ourWalk = ourWalks[ourWalks.size() / 2], theirWalk = theirWalks[theirWalks.size() / 2];
       printf("| whole-agent walk (GET-NEXT): zbsnmp walk vs snmpwalk -v2c -On | %.3f s, %zu varbinds | %.3f s, %zu varbinds | %sx |\n",
              ourWalk, ourLines, theirWalk, theirLines, Fixed(theirWalk / ourWalk).c_str());
-      StopAgent(&agent);
+      agent.Stop();
    }
    else
    {

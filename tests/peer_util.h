@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "snmpd_agent.h"
+
 // Skips the test when a peer program is missing, unless ZBSNMP_REQUIRE_PEERS
 // is set (as in CI), where a missing peer is a failure.
 #define REQUIRE_PEER(ok, what)                                              \
@@ -24,22 +26,6 @@ bool HaveProgram(const char *name);
 // Runs a shell command with the peers' private environment; returns its
 // output, and its exit status in *status.
 std::string RunPeerCommand(const std::string &command, int *status = nullptr);
-uint16_t FreeUdpPort();
-
-class SnmpdAgent
-{
-public:
-   // Starts snmpd on 127.0.0.1 at a free port and waits until it answers.
-   bool Start();
-   void Stop();
-   uint16_t Port() const { return m_port; }
-   std::string Address() const { return "127.0.0.1:" + std::to_string(m_port); }
-
-private:
-   int m_pid = -1;
-   uint16_t m_port = 0;
-   std::string m_dir;
-};
 
 // A test suite that shares one snmpd for all its tests.
 class AgentSuite : public ::testing::Test

@@ -1,0 +1,34 @@
+// Net-SNMP's snmpd on a free loopback port, with private configuration and
+// state, for the interop tests, the tool tests and the benchmarks.
+#ifndef ZBSNMP_SNMPD_AGENT_H
+#define ZBSNMP_SNMPD_AGENT_H
+
+#include <stdint.h>
+#include <sys/types.h>
+
+#include <string>
+
+// A free UDP port of 127.0.0.1.
+uint16_t FreeUdpPort();
+
+class SnmpdAgent
+{
+public:
+   ~SnmpdAgent() { Stop(); }
+   // Starts snmpd on 127.0.0.1 at a free port with tests/snmpd.conf and waits
+   // until it answers.
+   bool Start();
+   // Stops it by PID and removes its state directory.
+   void Stop();
+   uint16_t Port() const { return m_port; }
+   pid_t Pid() const { return m_pid; }
+   const std::string &Dir() const { return m_dir; }
+   std::string Address() const { return "127.0.0.1:" + std::to_string(m_port); }
+
+private:
+   pid_t m_pid = -1;
+   uint16_t m_port = 0;
+   std::string m_dir;
+};
+
+#endif
