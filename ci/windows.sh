@@ -45,7 +45,7 @@ echo "== i686: building and linking the 32-bit DLL"
 cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
   -DCMAKE_BUILD_TYPE=Release -DZBSNMP_BUILD_TOOLS=OFF -DZBSNMP_BUILD_TESTS=OFF >/dev/null
 cmake --build build-win32 -j "$jobs" >/dev/null
-file build-win32/bin/*.dll
+ls -l build-win32/bin/*.dll
 imports=$(i686-w64-mingw32-objdump -p build-win32/bin/libzbsnmp.dll)
 grep -q "DLL Name: WS2_32.dll" <<<"$imports" || { echo "the i686 DLL does not import WS2_32.dll" >&2; exit 1; }
 grep -q "SNMPParseOID" <<<"$imports" || { echo "the i686 DLL does not export the API" >&2; exit 1; }
