@@ -19,11 +19,7 @@ char *zb_strdup(const char *s)
 {
    if (s == nullptr)
       return nullptr;
-   size_t len = strlen(s) + 1;
-   char *p = (char *)malloc(len);
-   if (p != nullptr)
-      memcpy(p, s, len);
-   return p;
+   return (char *)zb_memdup(s, (uint32_t)strlen(s) + 1);
 }
 
 char *IpToStr(uint32_t addr, char *buffer)
