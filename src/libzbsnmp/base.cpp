@@ -17,9 +17,10 @@ void *zb_memdup(const void *src, uint32_t size)
 
 char *zb_strdup(const char *s)
 {
-   if (s == nullptr)
+   size_t len = (s != nullptr) ? strlen(s) + 1 : 0;
+   if (len == 0 || len > 0xFFFFFFFFu)
       return nullptr;
-   return (char *)zb_memdup(s, (uint32_t)strlen(s) + 1);
+   return (char *)zb_memdup(s, (uint32_t)len);
 }
 
 char *IpToStr(uint32_t addr, char *buffer)
