@@ -50,8 +50,9 @@ step "GET sysDescr.0 (SNMPv2c, community public)"
 (set -x; "$Z" get "$agent" .1.3.6.1.2.1.1.1.0)
 
 step "Walking the system group with GET-NEXT"
-(set -x; "$Z" walk "$agent" .1.3.6.1.2.1.1) | head -12
-echo "..."
+(set -x; "$Z" walk "$agent" .1.3.6.1.2.1.1) >"$work/walk.txt"
+head -12 "$work/walk.txt"
+echo "... ($(wc -l <"$work/walk.txt") bindings in all)"
 
 step "SET sysLocation.0 with the write community, then GET it back over SNMPv1"
 (set -x; "$Z" set -c private "$agent" .1.3.6.1.2.1.1.6.0 STRING "Demo rack 7")
@@ -78,8 +79,9 @@ echo "v1 and v2c: $v1"
 step "Saving a MIB tree file (the tree Net-SNMP builds from its standard modules, compressed) and printing it"
 (set -x; "$Z" mib build -z examples/data/netsnmp-mib-tree.tsv "$work/demo.zbmib")
 (set -x; "$Z" mib info "$work/demo.zbmib")
-(set -x; "$Z" mib print "$work/demo.zbmib") | head -20
-echo "..."
+(set -x; "$Z" mib print "$work/demo.zbmib") >"$work/tree.txt"
+head -20 "$work/tree.txt"
+echo "... ($(wc -l <"$work/tree.txt") nodes in all)"
 
 step "Stopping snmpd (pid $agent_pid)"
 kill "$agent_pid"; wait "$agent_pid" 2>/dev/null || true; agent_pid=""

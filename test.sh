@@ -47,7 +47,9 @@ stage_install() {
   cmake --build build-install/lib -j "$jobs" >/dev/null
   cmake --install build-install/lib >/dev/null
   echo "installed:"; (cd "$prefix" && find . -type f -o -type l | sort)
-  readelf -d "$prefix"/lib*/libzbsnmp.so | grep -q 'SONAME.*libzbsnmp.so.1' || { echo "no SONAME"; exit 1; }
+  local dynamic
+  dynamic=$(readelf -d "$prefix"/lib*/libzbsnmp.so)
+  grep -q 'SONAME.*libzbsnmp.so.1' <<<"$dynamic" || { echo "no SONAME"; exit 1; }
   # With find_package
   cmake -S examples/consumer -B build-install/cmake -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
   cmake --build build-install/cmake >/dev/null

@@ -27,7 +27,7 @@ for t in "${targets[@]}"; do
        -max_total_time="$seconds" -timeout=5 -rss_limit_mb=1024 -print_final_stats=1 \
        -artifact_prefix="$work/artifacts/" >"$work/log" 2>&1; then
     status=1
-    echo "!! $t found a fault:"; grep -E "ERROR|property failed|SUMMARY|Test unit written" "$work/log" | head -20
+    echo "!! $t found a fault:"; grep -m 20 -E "ERROR|property failed|SUMMARY|Test unit written" "$work/log" || true
     for a in "$work"/artifacts/*; do
       [ -f "$a" ] && cp "$a" "fuzz/regressions/$t/$(basename "$a")" && echo "kept as fuzz/regressions/$t/$(basename "$a")"
     done
