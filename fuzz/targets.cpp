@@ -15,7 +15,7 @@
 #include <unistd.h>
 #endif
 
-#include "zbsnmp.h"
+#include "internal.h"
 
 #define CHECK(cond)                                                        \
    do                                                                      \
@@ -84,35 +84,14 @@ int FuzzPdu(const uint8_t *data, size_t size)
    int ok = again.Parse(out, n);
    free(out);
    bool isTrap = pdu.GetCommand() == SNMP_CMD_TRAP;
-   uint8_t tag = 0;
-   {
-      // The PDU tag of the input: version and community come first.
-      uint32_t off = 0;
-      const uint8_t *p = in.data();
-      auto skipHeader = [&](uint32_t *len) -> bool {
-         if (off + 2 > in.size())
-            return false;
-         uint32_t l = p[off + 1];
-         off += 2;
-         if (l & 0x80)
-         {
-            uint32_t k = l & 0x7F;
-            if (off + k > in.size())
-               return false;
-            l = 0;
-            for (uint32_t j = 0; j < k; j++)
-               l = (l << 8) | p[off + j];
-            off += k;
-         }
-         *len = l;
-         return true;
-      };
-      uint32_t len;
-      skipHeader(&len);                       // message
-      skipHeader(&len); off += len;           // version
-      skipHeader(&len); off += len;           // community
-      tag = (off < in.size()) ? p[off] : 0;
-   }
+   // The PDU tag of the input, behind version and community (the message
+   // parsed, so its elements read again).
+   BerCursor c = {in.data(), (uint32_t)in.size()}, msg, field;
+   uint32_t type, tag = 0;
+   BerGetElement(&c, &type, &msg);
+   BerGetElement(&msg, &type, &field);
+   BerGetElement(&msg, &type, &field);
+   BerGetElement(&msg, &tag, &field);
    // A trap whose PDU tag does not match its version goes out in the other
    // layout: only its encoding is required.
    bool tagMatches = !isTrap || (tag == ASN_PDU_TRAP && pdu.GetVersion() == SNMP_VERSION_1) ||
