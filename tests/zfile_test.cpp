@@ -7,7 +7,7 @@
 #include <string>
 
 #include "test_util.h"
-#include "zfile.h"
+#include "mib/zfile.h"
 
 static std::vector<uint8_t> Pattern(size_t n)
 {
