@@ -1,0 +1,85 @@
+// Shared declarations of the zbsnmp tool's commands: options, sessions and
+// value printing. Built on the library's public header alone.
+#ifndef ZBSNMP_TOOL_CLI_H
+#define ZBSNMP_TOOL_CLI_H
+
+#include <stdint.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "zbsnmp.h"
+
+enum ExitCode
+{
+   EXIT_OK = 0,
+   EXIT_FAILURE_SNMP = 1,
+   EXIT_USAGE = 2,
+};
+
+// ---- main.cpp: usage and common options ----
+
+// Prints the message and where to find help; returns EXIT_USAGE.
+int UsageError(const std::string &message, const char *command = nullptr);
+bool ParseUnsigned(const char *text, uint64_t max, uint64_t *out);
+bool ParseSigned32(const char *text, int32_t *out);
+// A numeric OID whose every component holds digits.
+bool ParseOid(const char *text, std::vector<uint32_t> *out);
+std::string OidText(const std::vector<uint32_t> &oid);
+
+struct Target
+{
+   std::string host;
+   uint16_t port = 161;
+};
+
+bool ParseTarget(const char *text, Target *out, std::string *error);
+
+struct RequestOptions
+{
+   const char *command = nullptr;
+   uint32_t version = SNMP_VERSION_2C;
+   std::string community = "public";
+   uint32_t timeout = 1000;
+   uint32_t attempts = 3;
+   Target target;
+   std::vector<std::string> args;
+};
+
+int ParseRequestOptions(const char *command, int argc, char **argv, RequestOptions *o);
+
+// ---- format.cpp: values and bindings as Net-SNMP's tools print them ----
+
+const char *ErrorStatusName(uint32_t code);
+std::string FormatValue(SNMP_Variable *v);
+void PrintBinding(SNMP_Variable *v);
+
+// ---- request.cpp: one agent, request by request ----
+
+class Session
+{
+public:
+   int Open(const RequestOptions &o);
+   // One exchange; on failure prints the reason and returns NULL.
+   std::unique_ptr<SNMP_PDU> Request(SNMP_PDU *request);
+   const RequestOptions &Options() const { return m_options; }
+
+private:
+   SNMP_UDPTransport m_transport;
+   RequestOptions m_options;
+   uint32_t m_requestId = 0;
+};
+
+// Prints the bindings, or the agent's error; returns the exit code.
+int ReportResponse(SNMP_PDU *response);
+
+// ---- The commands ----
+
+int CmdGet(const char *command, uint32_t pduCommand, int argc, char **argv);
+int CmdSet(int argc, char **argv);
+int CmdWalk(int argc, char **argv);
+int CmdTraps(int argc, char **argv);
+int CmdMib(int argc, char **argv);
+
+#endif

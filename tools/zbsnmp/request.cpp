@@ -1,0 +1,147 @@
+// get, next and set: one request to one agent.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+
+int Session::Open(const RequestOptions &o)
+{
+   m_options = o;
+   uint32_t rc = m_transport.CreateUDPTransport(o.target.host.c_str(), 0, o.target.port);
+   if (rc == SNMP_RC_BAD_HOSTNAME)
+      return UsageError(std::string(SNMPGetErrorText(rc)) + ": '" + o.target.host + "'",
+                        o.command);
+   if (rc != SNMP_RC_SUCCESS)
+   {
+      fprintf(stderr, "zbsnmp: %s\n", SNMPGetErrorText(rc));
+      return EXIT_FAILURE_SNMP;
+   }
+   m_requestId = ((uint32_t)time(nullptr) ^ ((uint32_t)getpid() << 16)) & 0x7FFFFFFF;
+   return EXIT_OK;
+}
+
+std::unique_ptr<SNMP_PDU> Session::Request(SNMP_PDU *request)
+{
+   request->SetRequestId(++m_requestId & 0x7FFFFFFF);
+   SNMP_PDU *response = nullptr;
+   uint32_t rc = m_transport.DoRequest(request, &response, m_options.timeout, m_options.attempts);
+   if (rc != SNMP_RC_SUCCESS)
+   {
+      fprintf(stderr, "zbsnmp: %s (%s:%u)\n", SNMPGetErrorText(rc), m_options.target.host.c_str(),
+              m_options.target.port);
+      return nullptr;
+   }
+   return std::unique_ptr<SNMP_PDU>(response);
+}
+
+// Prints the bindings, or the agent's error; returns the exit code.
+int ReportResponse(SNMP_PDU *response)
+{
+   if (response->GetErrorCode() != 0)
+   {
+      uint32_t index = response->GetErrorIndex();
+      fprintf(stderr, "zbsnmp: agent error: %s (error index %u)", ErrorStatusName(response->GetErrorCode()),
+              index);
+      if (index >= 1 && index <= response->GetNumVariables())
+         fprintf(stderr, " at %s", response->GetVariable(index - 1)->GetName()->GetValueAsText());
+      fprintf(stderr, "\n");
+      return EXIT_FAILURE_SNMP;
+   }
+   for (uint32_t i = 0; i < response->GetNumVariables(); i++)
+      PrintBinding(response->GetVariable(i));
+   return EXIT_OK;
+}
+
+int CmdGet(const char *command, uint32_t pduCommand, int argc, char **argv)
+{
+   RequestOptions o;
+   int rc = ParseRequestOptions(command, argc, argv, &o);
+   if (rc != EXIT_OK)
+      return rc;
+   if (o.args.empty())
+      return UsageError("missing OID", command);
+   std::vector<std::vector<uint32_t>> oids;
+   for (const std::string &a : o.args)
+   {
+      std::vector<uint32_t> oid;
+      if (!ParseOid(a.c_str(), &oid))
+         return UsageError("invalid OID '" + a + "'", command);
+      oids.push_back(oid);
+   }
+   Session session;
+   if ((rc = session.Open(o)) != EXIT_OK)
+      return rc;
+   SNMP_PDU request(pduCommand, o.community.c_str(), 0, o.version);
+   for (auto &oid : oids)
+      request.BindVariable(new SNMP_Variable(oid.data(), (uint32_t)oid.size()));
+   auto response = session.Request(&request);
+   if (!response)
+      return EXIT_FAILURE_SNMP;
+   return ReportResponse(response.get());
+}
+
+static bool ValidValue(uint32_t type, const char *value)
+{
+   uint64_t u;
+   int32_t s;
+   struct in_addr addr;
+   switch (type)
+   {
+      case ASN_TYPE_INTEGER: return ParseSigned32(value, &s);
+      case ASN_TYPE_COUNTER32:
+      case ASN_TYPE_GAUGE32:
+      case ASN_TYPE_TIMETICKS:
+      case ASN_TYPE_UINTEGER32: return ParseUnsigned(value, 0xFFFFFFFFu, &u);
+      case ASN_TYPE_COUNTER64: return ParseUnsigned(value, UINT64_MAX, &u);
+      case ASN_TYPE_IP_ADDRESS: return inet_pton(AF_INET, value, &addr) == 1;
+      case ASN_TYPE_OBJECT_ID:
+      {
+         std::vector<uint32_t> oid;
+         return ParseOid(value, &oid);
+      }
+      default: return true;
+   }
+}
+
+int CmdSet(int argc, char **argv)
+{
+   RequestOptions o;
+   int rc = ParseRequestOptions("set", argc, argv, &o);
+   if (rc != EXIT_OK)
+      return rc;
+   if (o.args.empty() || o.args.size() % 3 != 0)
+      return UsageError("expected OID TYPE VALUE triples", "set");
+   std::vector<std::unique_ptr<SNMP_Variable>> vars;
+   for (size_t i = 0; i < o.args.size(); i += 3)
+   {
+      std::vector<uint32_t> oid;
+      if (!ParseOid(o.args[i].c_str(), &oid))
+         return UsageError("invalid OID '" + o.args[i] + "'", "set");
+      uint32_t type = SNMPResolveDataType(o.args[i + 1].c_str());
+      if (type == ASN_TYPE_NULL)
+         return UsageError("invalid type '" + o.args[i + 1] + "'", "set");
+      if (!ValidValue(type, o.args[i + 2].c_str()))
+         return UsageError("invalid value '" + o.args[i + 2] + "' for type " + o.args[i + 1], "set");
+      auto v = std::make_unique<SNMP_Variable>(oid.data(), (uint32_t)oid.size());
+      v->SetValueFromString(type, o.args[i + 2].c_str());
+      vars.push_back(std::move(v));
+   }
+   Session session;
+   if ((rc = session.Open(o)) != EXIT_OK)
+      return rc;
+   SNMP_PDU request(SNMP_CMD_SET_REQUEST, o.community.c_str(), 0, o.version);
+   for (auto &v : vars)
+      request.BindVariable(v.release());
+   auto response = session.Request(&request);
+   if (!response)
+      return EXIT_FAILURE_SNMP;
+   return ReportResponse(response.get());
+}
