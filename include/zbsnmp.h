@@ -109,6 +109,93 @@ typedef int SNMP_SOCKET;
 #define MIB_SAVE_COMPRESS        0x0001
 #define MIB_SAVE_NO_DESCRIPTIONS 0x0002
 
+/* The vocabulary of SNMP_MIBObject's type, access and status, as the MIB
+   compiler fills them (-1 stays "not set"; a tree built by hand may use its
+   own values). SNMPGetMIBTypeName and friends give the words of a MIB module
+   ("OCTET STRING", "read-only", "current"), and SNMPResolveMIBType and friends
+   read them back. */
+
+/* Types: the kind of definition, for nodes that are not OBJECT-TYPEs... */
+#define MIB_TYPE_OTHER                0   /* an OID registration without syntax */
+#define MIB_TYPE_OBJECT_IDENTITY      1
+#define MIB_TYPE_MODULE_IDENTITY      2
+#define MIB_TYPE_OBJECT_GROUP         3
+#define MIB_TYPE_NOTIFICATION_GROUP   4
+#define MIB_TYPE_MODULE_COMPLIANCE    5
+#define MIB_TYPE_AGENT_CAPABILITIES   6
+#define MIB_TYPE_NOTIFICATION_TYPE    7
+#define MIB_TYPE_TRAP_TYPE            8
+#define MIB_TYPE_TABLE                9   /* SEQUENCE OF a row */
+#define MIB_TYPE_ROW                  10  /* a table's conceptual row (has an INDEX) */
+/* ...the SMI base type of an OBJECT-TYPE's syntax... */
+#define MIB_TYPE_INTEGER              16  /* INTEGER, with or without enumeration */
+#define MIB_TYPE_INTEGER32            17
+#define MIB_TYPE_UNSIGNED32           18
+#define MIB_TYPE_GAUGE32              19
+#define MIB_TYPE_COUNTER32            20
+#define MIB_TYPE_COUNTER64            21
+#define MIB_TYPE_TIMETICKS            22
+#define MIB_TYPE_OCTET_STRING         23
+#define MIB_TYPE_OBJECT_ID            24
+#define MIB_TYPE_IP_ADDRESS           25
+#define MIB_TYPE_OPAQUE               26
+#define MIB_TYPE_BITS                 27
+#define MIB_TYPE_NETWORK_ADDRESS      28  /* SMIv1 */
+#define MIB_TYPE_UINTEGER32           29  /* SMIv1 (RFC 1442) UInteger32 */
+/* ...or one of the common textual conventions (the full name of any
+   convention is in SNMP_MIBObject::TextualConvention) */
+#define MIB_TYPE_DISPLAY_STRING       64  /* OCTET STRING */
+#define MIB_TYPE_PHYS_ADDRESS         65  /* OCTET STRING */
+#define MIB_TYPE_MAC_ADDRESS          66  /* OCTET STRING */
+#define MIB_TYPE_TRUTH_VALUE          67  /* INTEGER */
+#define MIB_TYPE_TEST_AND_INCR        68  /* INTEGER */
+#define MIB_TYPE_AUTONOMOUS_TYPE      69  /* OBJECT IDENTIFIER */
+#define MIB_TYPE_VARIABLE_POINTER     70  /* OBJECT IDENTIFIER */
+#define MIB_TYPE_ROW_POINTER          71  /* OBJECT IDENTIFIER */
+#define MIB_TYPE_ROW_STATUS           72  /* INTEGER */
+#define MIB_TYPE_TIME_STAMP           73  /* TimeTicks */
+#define MIB_TYPE_TIME_INTERVAL        74  /* INTEGER */
+#define MIB_TYPE_DATE_AND_TIME        75  /* OCTET STRING */
+#define MIB_TYPE_STORAGE_TYPE         76  /* INTEGER */
+#define MIB_TYPE_TDOMAIN              77  /* OBJECT IDENTIFIER */
+#define MIB_TYPE_TADDRESS             78  /* OCTET STRING */
+#define MIB_TYPE_SNMP_ADMIN_STRING    79  /* OCTET STRING */
+#define MIB_TYPE_INET_ADDRESS_TYPE    80  /* INTEGER */
+#define MIB_TYPE_INET_ADDRESS         81  /* OCTET STRING */
+#define MIB_TYPE_INTERFACE_INDEX      82  /* Integer32 */
+
+/* Access */
+#define MIB_ACCESS_NOT_ACCESSIBLE        0
+#define MIB_ACCESS_ACCESSIBLE_FOR_NOTIFY 1
+#define MIB_ACCESS_READ_ONLY             2
+#define MIB_ACCESS_READ_WRITE            3
+#define MIB_ACCESS_READ_CREATE           4
+#define MIB_ACCESS_WRITE_ONLY            5   /* SMIv1 */
+
+/* Status */
+#define MIB_STATUS_CURRENT      0
+#define MIB_STATUS_DEPRECATED   1
+#define MIB_STATUS_OBSOLETE     2
+#define MIB_STATUS_MANDATORY    3   /* SMIv1 */
+#define MIB_STATUS_OPTIONAL     4   /* SMIv1 */
+
+/* The word of a type, access or status code ("OCTET STRING", "read-only",
+   "current"); NULL for a code outside the vocabulary. */
+ZBSNMP_API const char *SNMPGetMIBTypeName(int type);
+ZBSNMP_API const char *SNMPGetMIBAccessName(int access);
+ZBSNMP_API const char *SNMPGetMIBStatusName(int status);
+/* The code of a word (exact spelling, as above); -1 when unknown. */
+ZBSNMP_API int SNMPResolveMIBType(const char *name);
+ZBSNMP_API int SNMPResolveMIBAccess(const char *name);
+ZBSNMP_API int SNMPResolveMIBStatus(const char *name);
+/* The SMI base type under a type code: a textual convention gives the type
+   of its syntax (MIB_TYPE_DISPLAY_STRING -> MIB_TYPE_OCTET_STRING), every
+   other code itself. */
+ZBSNMP_API int SNMPGetMIBBaseType(int type);
+/* The BER type code (ASN_TYPE_...) of values of that type; ASN_TYPE_NULL for
+   codes that have no values. */
+ZBSNMP_API uint32_t SNMPGetMIBValueType(int type);
+
 /* Standard trap identifiers 1.3.6.1.6.3.1.1.5.(generic + 1), indexed by
    the generic trap type, and their common prefix. */
 extern ZBSNMP_API const uint32_t STANDARD_TRAP_OIDS[6][10];
@@ -343,6 +430,47 @@ public:
    SNMP_MIBObject *FindChildByID(uint32_t oid);
    void Print(int indent);
 
+   /* Optional fields, absent (NULL, 0, false) unless set: what a MIB compiler
+      knows of a definition beyond name, type, status and access. Texts are
+      copied; a NULL text removes the field. */
+   /* The module that defines the node, e.g. "IF-MIB". */
+   const char *Module() const;
+   void SetModule(const char *module);
+   /* The name of the textual convention of the syntax, e.g. "DisplayString". */
+   const char *TextualConvention() const;
+   void SetTextualConvention(const char *name);
+   /* The DISPLAY-HINT of the syntax's textual convention, e.g. "1x:" or "255a". */
+   const char *DisplayHint() const;
+   void SetDisplayHint(const char *hint);
+   /* The UNITS clause, e.g. "seconds". */
+   const char *Units() const;
+   void SetUnits(const char *units);
+   /* The size of an OCTET STRING syntax restricted to one length (e.g.
+      SIZE (6)); 0 when the length varies. */
+   uint32_t FixedLength() const;
+   void SetFixedLength(uint32_t length);
+
+   /* Named numbers of an enumerated INTEGER or of BITS, in definition order. */
+   uint32_t EnumCount() const;
+   int32_t EnumValue(uint32_t index) const;   /* 0 beyond the count */
+   const char *EnumLabel(uint32_t index) const;   /* NULL beyond the count */
+   /* The label of a value, or NULL; the first one when values repeat. */
+   const char *FindEnumLabel(int32_t value) const;
+   /* 1 and the value when the label is one of the node's, else 0. */
+   int FindEnumValue(const char *label, int32_t *value) const;
+   /* Appends a named number; 0 when it could not be stored. */
+   int AddEnum(int32_t value, const char *label);
+
+   /* INDEX of a conceptual row: the names of the index objects in order (an
+      AUGMENTS row carries the index of the row it augments), and whether the
+      last one is IMPLIED. */
+   uint32_t IndexCount() const;
+   const char *IndexName(uint32_t index) const;   /* NULL beyond the count */
+   bool IsIndexImplied() const;
+   /* Appends an index object's name; 0 when it could not be stored. */
+   int AddIndex(const char *name);
+   void SetIndexImplied(bool implied);
+
    /* Writes this node's object record (0x01 ... 0x81) with its subtree. */
    void WriteToFile(ZFile *file, uint32_t flags);
    /* Reads fields and children after an object's 0x01 tag, up to its 0x81. */
@@ -362,6 +490,7 @@ private:
    int m_type;
    int m_status;
    int m_access;
+   struct ZbMibExtra *m_extra;   /* the optional fields, NULL while none is set */
 };
 
 ZBSNMP_API uint32_t SNMPSaveMIBTree(const char *fileName, SNMP_MIBObject *root, uint32_t flags);

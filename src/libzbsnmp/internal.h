@@ -239,4 +239,26 @@ uint64_t ZbVariableBound(SNMP_Variable *var);
 /* Writes the binding at out (room: ZbVariableBound); returns the end. */
 uint8_t *ZbVariablePut(SNMP_Variable *var, uint8_t *out);
 
+/* ---- Optional fields of SNMP_MIBObject ---- */
+struct ZbMibEnum
+{
+   int32_t value;
+   char *label;
+};
+struct ZbMibExtra
+{
+   char *module;
+   char *textualConvention;
+   char *displayHint;
+   char *units;
+   uint32_t fixedLength;
+   uint32_t enumCount;
+   ZbMibEnum *enums;       /* malloc'ed array */
+   uint32_t indexCount;
+   char **indexNames;      /* malloc'ed array of malloc'ed names */
+   bool indexImplied;
+};
+/* Frees the fields and the record itself (NULL is allowed). */
+void ZbMibExtraFree(ZbMibExtra *extra);
+
 #endif

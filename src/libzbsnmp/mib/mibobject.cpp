@@ -10,6 +10,7 @@
 void SNMP_MIBObject::Initialize()
 {
    m_parent = m_next = m_prev = m_firstChild = m_lastChild = nullptr;
+   m_extra = nullptr;
 }
 
 SNMP_MIBObject::SNMP_MIBObject()
@@ -64,6 +65,7 @@ SNMP_MIBObject::~SNMP_MIBObject()
    }
    free(m_name);
    free(m_description);
+   ZbMibExtraFree(m_extra);
 }
 
 void SNMP_MIBObject::SetName(const char *name)

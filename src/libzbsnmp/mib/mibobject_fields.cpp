@@ -1,0 +1,205 @@
+/* SNMP_MIBObject's optional fields: defining module, textual convention,
+   display hint, units, fixed length, named numbers and the INDEX of a row.
+   They live in one record that a node allocates when the first is set, so
+   that a tree without them costs one pointer per node. */
+#include "internal.h"
+
+#include <string.h>
+
+void ZbMibExtraFree(ZbMibExtra *extra)
+{
+   if (extra == nullptr)
+      return;
+   free(extra->module);
+   free(extra->textualConvention);
+   free(extra->displayHint);
+   free(extra->units);
+   for (uint32_t i = 0; i < extra->enumCount; i++)
+      free(extra->enums[i].label);
+   free(extra->enums);
+   for (uint32_t i = 0; i < extra->indexCount; i++)
+      free(extra->indexNames[i]);
+   free(extra->indexNames);
+   free(extra);
+}
+
+/* The node's record, made on first use; NULL when it cannot be allocated. */
+static ZbMibExtra *Fields(ZbMibExtra **slot)
+{
+   if (*slot == nullptr)
+      *slot = (ZbMibExtra *)calloc(1, sizeof(ZbMibExtra));
+   return *slot;
+}
+
+/* Replaces a text field with a copy of text (made before the old one is
+   released: text may be the field's own); NULL removes the field. */
+static void SetText(ZbMibExtra **slot, char *ZbMibExtra::*field, const char *text)
+{
+   if (text == nullptr && *slot == nullptr)
+      return;
+   ZbMibExtra *extra = Fields(slot);
+   if (extra == nullptr)
+      return;
+   char *copy = zb_strdup(text);
+   free(extra->*field);
+   extra->*field = copy;
+}
+
+const char *SNMP_MIBObject::Module() const
+{
+   return (m_extra != nullptr) ? m_extra->module : nullptr;
+}
+
+void SNMP_MIBObject::SetModule(const char *module)
+{
+   SetText(&m_extra, &ZbMibExtra::module, module);
+}
+
+const char *SNMP_MIBObject::TextualConvention() const
+{
+   return (m_extra != nullptr) ? m_extra->textualConvention : nullptr;
+}
+
+void SNMP_MIBObject::SetTextualConvention(const char *name)
+{
+   SetText(&m_extra, &ZbMibExtra::textualConvention, name);
+}
+
+const char *SNMP_MIBObject::DisplayHint() const
+{
+   return (m_extra != nullptr) ? m_extra->displayHint : nullptr;
+}
+
+void SNMP_MIBObject::SetDisplayHint(const char *hint)
+{
+   SetText(&m_extra, &ZbMibExtra::displayHint, hint);
+}
+
+const char *SNMP_MIBObject::Units() const
+{
+   return (m_extra != nullptr) ? m_extra->units : nullptr;
+}
+
+void SNMP_MIBObject::SetUnits(const char *units)
+{
+   SetText(&m_extra, &ZbMibExtra::units, units);
+}
+
+uint32_t SNMP_MIBObject::FixedLength() const
+{
+   return (m_extra != nullptr) ? m_extra->fixedLength : 0;
+}
+
+void SNMP_MIBObject::SetFixedLength(uint32_t length)
+{
+   if (length == 0 && m_extra == nullptr)
+      return;
+   ZbMibExtra *extra = Fields(&m_extra);
+   if (extra != nullptr)
+      extra->fixedLength = length;
+}
+
+uint32_t SNMP_MIBObject::EnumCount() const
+{
+   return (m_extra != nullptr) ? m_extra->enumCount : 0;
+}
+
+int32_t SNMP_MIBObject::EnumValue(uint32_t index) const
+{
+   return (index < EnumCount()) ? m_extra->enums[index].value : 0;
+}
+
+const char *SNMP_MIBObject::EnumLabel(uint32_t index) const
+{
+   return (index < EnumCount()) ? m_extra->enums[index].label : nullptr;
+}
+
+const char *SNMP_MIBObject::FindEnumLabel(int32_t value) const
+{
+   for (uint32_t i = 0; i < EnumCount(); i++)
+      if (m_extra->enums[i].value == value)
+         return m_extra->enums[i].label;
+   return nullptr;
+}
+
+int SNMP_MIBObject::FindEnumValue(const char *label, int32_t *value) const
+{
+   if (label == nullptr)
+      return 0;
+   for (uint32_t i = 0; i < EnumCount(); i++)
+   {
+      if (strcmp(m_extra->enums[i].label, label) == 0)
+      {
+         if (value != nullptr)
+            *value = m_extra->enums[i].value;
+         return 1;
+      }
+   }
+   return 0;
+}
+
+/* Makes room for one more element of an array that grows by doubling. */
+static int Grow(void **array, uint32_t count, size_t elementSize)
+{
+   if (count >= 0x7FFFFFFF)
+      return 0;
+   if (count != 0 && (count & (count - 1)) != 0)
+      return 1; /* not a power of two: room is left */
+   uint32_t capacity = (count == 0) ? 1 : count * 2;
+   void *grown = realloc(*array, (size_t)capacity * elementSize);
+   if (grown == nullptr)
+      return 0;
+   *array = grown;
+   return 1;
+}
+
+int SNMP_MIBObject::AddEnum(int32_t value, const char *label)
+{
+   ZbMibExtra *extra = (label != nullptr) ? Fields(&m_extra) : nullptr;
+   if (extra == nullptr || !Grow((void **)&extra->enums, extra->enumCount, sizeof(ZbMibEnum)))
+      return 0;
+   char *copy = zb_strdup(label);
+   if (copy == nullptr)
+      return 0;
+   extra->enums[extra->enumCount].value = value;
+   extra->enums[extra->enumCount].label = copy;
+   extra->enumCount++;
+   return 1;
+}
+
+uint32_t SNMP_MIBObject::IndexCount() const
+{
+   return (m_extra != nullptr) ? m_extra->indexCount : 0;
+}
+
+const char *SNMP_MIBObject::IndexName(uint32_t index) const
+{
+   return (index < IndexCount()) ? m_extra->indexNames[index] : nullptr;
+}
+
+bool SNMP_MIBObject::IsIndexImplied() const
+{
+   return m_extra != nullptr && m_extra->indexImplied;
+}
+
+int SNMP_MIBObject::AddIndex(const char *name)
+{
+   ZbMibExtra *extra = (name != nullptr) ? Fields(&m_extra) : nullptr;
+   if (extra == nullptr ||
+       !Grow((void **)&extra->indexNames, extra->indexCount, sizeof(char *)))
+      return 0;
+   char *copy = zb_strdup(name);
+   if (copy == nullptr)
+      return 0;
+   extra->indexNames[extra->indexCount++] = copy;
+   return 1;
+}
+
+void SNMP_MIBObject::SetIndexImplied(bool implied)
+{
+   if (!implied && m_extra == nullptr)
+      return;
+   ZbMibExtra *extra = Fields(&m_extra);
+   if (extra != nullptr)
+      extra->indexImplied = implied;
+}
