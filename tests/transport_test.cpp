@@ -6,6 +6,7 @@
 #ifndef _WIN32
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #endif
 #include <deque>
 #include <memory>
@@ -17,9 +18,8 @@
 #include "socket_util.h"
 #include "test_util.h"
 
-#ifndef _WIN32
-#include <sys/resource.h>
-#endif
+// The out-of-memory test limits the address space, which AddressSanitizer
+// cannot live with.
 #if defined(__SANITIZE_ADDRESS__)
 #define ZBSNMP_TEST_UNDER_ASAN 1
 #elif defined(__has_feature)
