@@ -245,6 +245,21 @@ int FuzzMib(const uint8_t *data, size_t size)
    return 0;
 }
 
+// What Read must give for one datagram taken alone: its size or a failure
+// when it exceeds the buffer, else the size of the whole SEQUENCE element it
+// begins with, or 0 when it begins with none. Octets after the element do
+// not count.
+static int ExpectedRead(const uint8_t *datagram, size_t size, uint32_t bufferSize)
+{
+   if (size > bufferSize)
+      return -1;
+   BerCursor c = {datagram, (uint32_t)size}, message;
+   uint32_t type;
+   if (!BerGetElement(&c, &type, &message) || type != ASN_TYPE_SEQUENCE)
+      return 0;
+   return (int)(size - c.left);
+}
+
 int FuzzTransport(const uint8_t *data, size_t size)
 {
 #ifdef _WIN32
@@ -259,46 +274,57 @@ int FuzzTransport(const uint8_t *data, size_t size)
    int sndbuf = 1 << 20;
    setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &sndbuf, sizeof(sndbuf));
    SNMP_UDPTransport transport(fds[0]);
+   struct Sent
+   {
+      const uint8_t *bytes;
+      size_t size;
+   };
+   std::vector<Sent> sent;
+   std::vector<uint8_t> big;
    size_t pos = 0;
-   int datagrams = 0;
-   while (pos + 2 <= size && datagrams < 64)
+   while (pos + 2 <= size && sent.size() < 64)
    {
       size_t len = ((size_t)data[pos] << 8) | data[pos + 1];
       pos += 2;
       if (len > size - pos)
          len = size - pos;
-      // Lengths of 0xFFxx stand for an oversized datagram of filler.
+      Sent d = {data + pos, len};
+      // Lengths of 0xFxxx stand for an oversized datagram of filler.
       if ((data[pos - 2] & 0xF0) == 0xF0)
       {
-         std::vector<uint8_t> big(33000 + len, 0x30);
-         send(fds[1], big.data(), big.size(), MSG_DONTWAIT);
+         big.assign(33000 + len, 0x30);
+         d = {big.data(), big.size()};
          len = 0;
       }
-      else if (send(fds[1], data + pos, len, MSG_DONTWAIT) < 0)
-      {
+      if (send(fds[1], d.bytes, d.size, MSG_DONTWAIT) < 0)
          break;
-      }
+      if (d.bytes == big.data())
+         d.bytes = nullptr;  // filler: never parsed
+      sent.push_back(d);
       pos += len;
-      datagrams++;
    }
-   for (int i = 0; i < datagrams * 2 + 2; i++)
+   // Each datagram is taken alone, in order; then nothing is left.
+   for (size_t i = 0; i <= sent.size(); i++)
    {
-      SNMP_PDU *pdu = (SNMP_PDU *)&transport;  // a marker: untouched unless a message came
+      SNMP_PDU *marker = (SNMP_PDU *)&transport;  // untouched unless a message came
+      SNMP_PDU *pdu = marker;
       int n = transport.Read(&pdu, 0, nullptr, nullptr);
-      CHECK(transport.GetStartOffset() + transport.GetBytesHeld() <= transport.GetBufferSize());
+      CHECK(transport.GetBytesHeld() == 0 && transport.GetStartOffset() == 0);
+      int expected = 0;
+      if (i < sent.size())
+         expected = sent[i].bytes == nullptr
+                        ? -1
+                        : ExpectedRead(sent[i].bytes, sent[i].size, transport.GetBufferSize());
+      CHECK(n == expected || (expected < 0 && n < 0));
       if (n <= 0)
       {
-         // Every failure leaves the buffer empty and the slot as it was.
-         CHECK(transport.GetBytesHeld() == 0 && transport.GetStartOffset() == 0);
-         CHECK(pdu == (SNMP_PDU *)&transport);
+         CHECK(pdu == marker);
+         continue;
       }
-      else
-      {
-         CHECK(pdu != (SNMP_PDU *)&transport);
-         if (transport.GetBytesHeld() == 0)
-            CHECK(transport.GetStartOffset() == 0);
-         delete pdu;
-      }
+      // The message parses in the transport exactly as it does alone.
+      SNMP_PDU alone;
+      CHECK((pdu != nullptr) == (alone.Parse(sent[i].bytes, (uint32_t)n) != 0));
+      delete pdu;
    }
    close(fds[1]);
    return 0;

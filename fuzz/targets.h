@@ -15,7 +15,8 @@ int FuzzOid(const uint8_t *data, size_t size);
 // SNMPLoadMIBTree on any body, plain or compressed; a tree that loads saves and
 // loads again to the same tree.
 int FuzzMib(const uint8_t *data, size_t size);
-// SNMP_UDPTransport::Read over a sequence of datagrams: the buffer invariants hold.
+// SNMP_UDPTransport::Read over a sequence of datagrams: each is taken alone, as
+// one whole message or none, and nothing is held between calls.
 int FuzzTransport(const uint8_t *data, size_t size);
 
 struct FuzzTarget

@@ -365,6 +365,10 @@ public:
    /* > 0: bytes sent; 0: the PDU does not encode; < 0: the send failed. */
    virtual int Send(SNMP_PDU *pdu);
 
+   /* Sends the request up to numRetries times, and after each send waits up
+      to timeout ms (0xFFFFFFFF: no limit) for the message that carries the
+      request's id. Messages with another id (late answers) are deleted and
+      the wait goes on for what remains of that attempt's time-out. */
    uint32_t DoRequest(SNMP_PDU *request, SNMP_PDU **response, uint32_t timeout,
                       uint32_t numRetries);
 };
@@ -378,11 +382,16 @@ public:
 
    uint32_t CreateUDPTransport(const char *hostName, uint32_t ipAddr, uint16_t port);
 
+   /* Takes one datagram, which holds one message (octets after it are
+      ignored). A datagram that is no whole SEQUENCE is dropped (0, *pdu not
+      written); one larger than GetBufferSize() is a failure (< 0). The
+      sender, when both sender and senderLen are given, is that datagram's. */
    virtual int Read(SNMP_PDU **pdu, uint32_t timeout, struct sockaddr *sender,
                     socklen_t *senderLen) override;
    virtual int Send(SNMP_PDU *pdu) override;
 
-   /* Receive-buffer state, for diagnostics and tests. */
+   /* Receive-buffer state, for diagnostics and tests: each Read takes one
+      datagram alone, so between calls nothing is held (both are 0). */
    uint32_t GetBufferSize() const { return m_bufferSize; }
    uint32_t GetBytesHeld() const { return m_bytesHeld; }
    uint32_t GetStartOffset() const { return m_startOffset; }

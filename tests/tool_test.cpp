@@ -4,11 +4,15 @@
 #include <stdio.h>
 #include <sys/wait.h>
 
+#include <atomic>
+#include <chrono>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "peer_util.h"
+#include "socket_util.h"
 
 namespace
 {
@@ -127,6 +131,61 @@ TEST(ToolTraps, ReceivesSnmptrap)
              std::string::npos);
    EXPECT_NE(listener.out.find("  .1.3.6.1.2.1.2.2.1.1.2 = INTEGER: 2"), std::string::npos);
    EXPECT_NE(listener.out.find("Trap from 127.0.0.1:"), std::string::npos);
+}
+
+// Datagrams that are no SNMP message (a plain string, a short header) sent
+// to the listener's port every 100 ms, up to count of them or until *stop.
+static void SendJunk(uint16_t port, int count, const std::atomic<bool> *stop)
+{
+   uint16_t own;
+   SNMP_SOCKET s = BoundSocket(&own);
+   const std::vector<uint8_t> junk[] = {{0x04, 0x03, 'a', 'b', 'c'}, {0x30, 0x40, 0x02, 0x01}};
+   for (int i = 0; i < count && !*stop; i++)
+   {
+      SendTo(s, port, junk[i % 2].data(), junk[i % 2].size());
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+   }
+   CloseSock(s);
+}
+
+// A datagram that is no trap neither ends the listener's wait nor extends it.
+TEST(ToolTraps, JunkDatagramsDoNotEndTheWait)
+{
+   REQUIRE_PEER(HaveProgram("snmptrap"), "snmptrap");
+   {
+      SCOPED_TRACE("junk, then a trap within the time-out");
+      uint16_t port = FreeUdpPort();
+      Result listener;
+      std::thread t([&] { listener = Tool("traps -p " + std::to_string(port) + " -n 1 -t 5000"); });
+      std::atomic<bool> stop(false);
+      SendJunk(port, 10, &stop);  // a second of junk
+      RunPeerCommand("snmptrap -v2c -c public 127.0.0.1:" + std::to_string(port) +
+                     " 12345 .1.3.6.1.6.3.1.1.5.4 .1.3.6.1.2.1.2.2.1.1.2 i 2");
+      t.join();
+      EXPECT_EQ(listener.status, 0) << listener.out;
+      EXPECT_NE(listener.out.find("trap OID .1.3.6.1.6.3.1.1.5.4, generic 3 (linkUp)"),
+                std::string::npos)
+          << listener.out;
+   }
+   {
+      SCOPED_TRACE("junk all along: the time-out still ends the wait");
+      uint16_t port = FreeUdpPort();
+      Result listener;
+      std::atomic<bool> stop(false);
+      std::chrono::steady_clock::duration took{};
+      std::thread t([&] {
+         auto start = std::chrono::steady_clock::now();
+         listener = Tool("traps -p " + std::to_string(port) + " -t 1000");
+         took = std::chrono::steady_clock::now() - start;
+         stop = true;
+      });
+      SendJunk(port, 40, &stop);
+      t.join();
+      EXPECT_EQ(listener.status, 1);
+      EXPECT_NE(listener.out.find("Request timed out"), std::string::npos) << listener.out;
+      EXPECT_GE(took, std::chrono::milliseconds(950));
+      EXPECT_LT(took, std::chrono::milliseconds(3000));
+   }
 }
 
 TEST(ToolUsage, BadArgumentsAreNamed)

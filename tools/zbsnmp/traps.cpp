@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -67,24 +68,36 @@ int CmdTraps(int argc, char **argv)
    fprintf(stderr, "Listening for traps on UDP port %u\n", (unsigned)port);
    fflush(stderr);
    uint64_t received = 0;
+   /* The time-out runs from the start and from each trap shown, on the
+      monotonic clock: a datagram that is dropped or no trap does not end
+      the wait, nor does it extend it. */
+   const bool limited = timeout != 0xFFFFFFFF;
+   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
    while (count == 0 || received < count)
    {
+      uint32_t wait = 0xFFFFFFFF;
+      if (limited)
+      {
+         auto left = std::chrono::ceil<std::chrono::milliseconds>(
+             deadline - std::chrono::steady_clock::now());
+         if (left.count() <= 0)
+         {
+            fprintf(stderr, "zbsnmp: %s\n", SNMPGetErrorText(SNMP_RC_TIMEOUT));
+            return EXIT_FAILURE_SNMP;
+         }
+         wait = (uint32_t)left.count();
+      }
       SNMP_PDU *pdu = nullptr;
       struct sockaddr_in from;
       socklen_t fromLen = sizeof(from);
-      int n = listener.Read(&pdu, (uint32_t)timeout, (struct sockaddr *)&from, &fromLen);
-      if (n == 0 && timeout != 0xFFFFFFFF)
-      {
-         fprintf(stderr, "zbsnmp: %s\n", SNMPGetErrorText(SNMP_RC_TIMEOUT));
-         return EXIT_FAILURE_SNMP;
-      }
+      int n = listener.Read(&pdu, wait, (struct sockaddr *)&from, &fromLen);
       if (n < 0)
       {
          fprintf(stderr, "zbsnmp: %s\n", SNMPGetErrorText(SNMP_RC_COMM_ERROR));
          return EXIT_FAILURE_SNMP;
       }
       if (n == 0)
-         continue;
+         continue;  // nothing came in time, or a datagram that is no message
       std::unique_ptr<SNMP_PDU> trap(pdu);
       char addr[INET_ADDRSTRLEN] = "?";
       inet_ntop(AF_INET, &from.sin_addr, addr, sizeof(addr));
@@ -97,6 +110,8 @@ int CmdTraps(int argc, char **argv)
       if (trap->GetCommand() != SNMP_CMD_TRAP)
          continue;  // not a trap: requests and responses are not ours to show
       received++;
+      if (limited)
+         deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
       printf("Trap from %s:%u: version %s, community \"%s\"\n", addr, ntohs(from.sin_port),
              trap->GetVersion() == SNMP_VERSION_1 ? "1" : "2c", trap->GetCommunity());
       printf("  trap OID %s, generic %d (%s), specific %d\n", trap->GetTrapId()->GetValueAsText(),

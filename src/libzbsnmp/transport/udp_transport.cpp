@@ -1,8 +1,10 @@
-/* SNMP_UDPTransport: SNMP messages over an IPv4 UDP socket, with a receive
-   buffer that joins and splits messages by their outer BER header. */
+/* SNMP_UDPTransport: SNMP messages over an IPv4 UDP socket. Every datagram
+   is taken alone: it carries exactly one message (RFC 3417 section 3). */
 #include "internal.h"
 
 #include <string.h>
+
+#include <new>
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -20,10 +22,14 @@ typedef int SockLen;
 #endif
 
 #define UDP_BUFFER_SIZE 32768
+/* One octet beyond the largest datagram taken in: a datagram that reaches it
+   is too large, whether the system cut it short or reported its real size. */
+#define UDP_RECEIVE_SPACE (UDP_BUFFER_SIZE + 1)
 
+/* Without its buffer (the allocation failed) a transport fails every Read. */
 SNMP_UDPTransport::SNMP_UDPTransport()
     : m_socket(SNMP_INVALID_SOCKET), m_bufferSize(UDP_BUFFER_SIZE), m_bytesHeld(0),
-      m_startOffset(0), m_buffer((uint8_t *)malloc(UDP_BUFFER_SIZE))
+      m_startOffset(0), m_buffer((uint8_t *)malloc(UDP_RECEIVE_SPACE))
 {
 }
 
@@ -121,41 +127,50 @@ int SNMP_UDPTransport::RecvData(uint32_t timeout, struct sockaddr *sender, sockl
       if (ready <= 0)
          return 0;
    }
-   uint32_t freeSpace = m_bufferSize - m_startOffset - m_bytesHeld;
-   char *dest = (char *)m_buffer + m_startOffset + m_bytesHeld;
+   /* The sender is asked for only when there is both room and its size. */
+   if (sender == nullptr || senderLen == nullptr)
+   {
+      sender = nullptr;
+      senderLen = nullptr;
+   }
+   /* The datagram lands at the start of the buffer, and the receive is given
+      one octet more than the largest datagram taken in. What we rely on:
+      recvfrom never stores more than the space given, and a datagram larger
+      than that space fails (Winsock: WSAEMSGSIZE), comes back cut to the
+      whole space (POSIX), or reports its real size (Linux, MSG_TRUNC). Its
+      result is then negative or above m_bufferSize, never the size of a
+      datagram that fits: a datagram of exactly m_bufferSize octets is taken,
+      and no larger one is mistaken for a shorter one. */
 #ifdef _WIN32
    SockLen len = (senderLen != nullptr) ? (SockLen)*senderLen : 0;
-   int received = recvfrom(m_socket, dest, (int)freeSpace, 0, sender,
+   int received = recvfrom(m_socket, (char *)m_buffer, (int)m_bufferSize + 1, 0, sender,
                            (senderLen != nullptr) ? &len : nullptr);
    if (senderLen != nullptr && received >= 0)
       *senderLen = (socklen_t)len;
-   /* A datagram larger than the space fails with WSAEMSGSIZE: negative. */
-   return received;
 #else
-   /* MSG_TRUNC makes Linux report the datagram's real size, so a datagram
-      larger than the free space is recognised instead of silently cut. */
-   ssize_t received = recvfrom(m_socket, dest, freeSpace, MSG_TRUNC, sender, senderLen);
-   if (received < 0)
-      return -1;
-   if ((size_t)received > freeSpace)
+#if defined(__linux__)
+   const int flags = MSG_TRUNC;
+#else
+   const int flags = 0;
+#endif
+   ssize_t received = recvfrom(m_socket, m_buffer, (size_t)m_bufferSize + 1, flags, sender,
+                               senderLen);
+#endif
+   if (received < 0 || (size_t)received > m_bufferSize)
       return -1;
    return (int)received;
-#endif
 }
 
 uint32_t SNMP_UDPTransport::PreParsePDU()
 {
-   uint32_t type, length, headerSize;
-   const uint8_t *content;
-   if (!BerReadHeader(m_buffer + m_startOffset, m_bytesHeld, &type, &length, &content,
-                      &headerSize))
+   /* X.690 8.1: the datagram must begin with one whole SEQUENCE element;
+      octets after it are not ours (one message per datagram). */
+   BerCursor held = {m_buffer + m_startOffset, m_bytesHeld};
+   BerCursor message;
+   uint32_t type;
+   if (!BerGetElement(&held, &type, &message) || type != ASN_TYPE_SEQUENCE)
       return 0;
-   if (type != ASN_TYPE_SEQUENCE)
-      return 0;
-   /* Formed without overflow: an enormous length stays beyond the buffer. */
-   if (length > 0xFFFFFFFFU - headerSize)
-      return 0xFFFFFFFFU;
-   return headerSize + length;
+   return m_bytesHeld - held.left;
 }
 
 int SNMP_UDPTransport::Read(SNMP_PDU **pdu, uint32_t timeout, struct sockaddr *sender,
@@ -163,51 +178,34 @@ int SNMP_UDPTransport::Read(SNMP_PDU **pdu, uint32_t timeout, struct sockaddr *s
 {
    if (pdu == nullptr)
       return -1;
-   if (m_bytesHeld < 2)
-   {
-      int received = RecvData(timeout, sender, senderLen);
-      if (received <= 0)
-      {
-         ClearBuffer();
-         return received;
-      }
-      m_bytesHeld += (uint32_t)received;
-   }
+   /* Nothing is held between calls: each call takes one datagram. */
+   int received = RecvData(timeout, sender, senderLen);
+   if (received <= 0)
+      return received;
+   m_bytesHeld = (uint32_t)received;
 
+   /* A datagram that is no SEQUENCE, or whose header announces more octets
+      than it holds, is dropped whole. */
    uint32_t total = PreParsePDU();
-   /* A message larger than the whole buffer can never be held: drop what is
-      held at once rather than swallow the datagrams that follow. */
-   if (total == 0 || total > m_bufferSize)
+   if (total == 0)
    {
       ClearBuffer();
       return 0;
    }
-   if (total > m_bufferSize - m_startOffset)
+   /* No PDU object, no message: it is dropped as if it had not come. */
+   SNMP_PDU *parsed = new (std::nothrow) SNMP_PDU();
+   if (parsed == nullptr)
    {
-      memmove(m_buffer, m_buffer + m_startOffset, m_bytesHeld);
-      m_startOffset = 0;
+      ClearBuffer();
+      return 0;
    }
-   while (m_bytesHeld < total)
-   {
-      int received = RecvData(timeout, sender, senderLen);
-      if (received <= 0)
-      {
-         ClearBuffer();
-         return received;
-      }
-      m_bytesHeld += (uint32_t)received;
-   }
-
-   SNMP_PDU *parsed = new SNMP_PDU();
    if (!parsed->Parse(m_buffer + m_startOffset, total))
    {
       delete parsed;
       parsed = nullptr;
    }
    *pdu = parsed;
-
-   m_bytesHeld -= total;
-   m_startOffset = (m_bytesHeld == 0) ? 0 : m_startOffset + total;
+   ClearBuffer();
    return (int)total;
 }
 
