@@ -194,7 +194,7 @@ public:
 private:
    uint8_t *AllocValue(uint32_t size);
    void ReleaseValue();
-   void SetRawValue(const void *data, uint32_t length);
+   int SetRawValue(const void *data, uint32_t length);
 
    SNMP_ObjectId *m_name;   /* &m_nameStorage once the variable has a name */
    uint32_t m_type;
@@ -257,10 +257,12 @@ private:
    uint32_t m_requestId;
    uint32_t m_errorCode;
    uint32_t m_errorIndex;
-   /* Parsed variables live side by side in one block; bound ones on their own. */
+   /* Parsed variables live side by side in one block: m_slabUsed of its
+      m_slabSize places, bound at m_slabFirst onwards; bound ones on their own. */
    SNMP_Variable *m_slab;
    uint32_t m_slabSize;
    uint32_t m_slabUsed;
+   uint32_t m_slabFirst;
 };
 
 class ZBSNMP_API SNMP_Transport

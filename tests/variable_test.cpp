@@ -97,12 +97,50 @@ TEST(Variable, ParseFailures)
       "06 01 2B 04 05 61 62",              // value runs past the data
       "06 01 2B",                          // no value
       "06 01 2B 04 80",                    // indefinite length
+      "06 06 2B 90 80 80 80 00 05 00",     // name with an arc of 2^32
+      "06 02 2B 86 05 00",                 // name ends inside a sub-identifier
+      "06 01 2B 06 06 2B 90 80 80 80 00",  // OID value with an arc of 2^32
+      "06 01 2B 06 01 88",                 // OID value ends inside a sub-identifier
       "",
    };
    for (const char *hex : cases)
    {
       SCOPED_TRACE(hex);
       ParseVar(hex, 0);  // and deleting it is safe
+   }
+}
+
+// Names and OID values under the first arc 2 take a multi-octet first
+// sub-identifier; OIDs that cannot be written to read back the same are not
+// encoded at all.
+TEST(Variable, ObjectIdArcs)
+{
+   auto v = ParseVar("06 03 88 37 01 06 03 88 37 02");
+   EXPECT_STREQ(v->GetName()->GetValueAsText(), ".2.999.1");
+   EXPECT_EQ(Text(v.get()), ".2.999.2");
+
+   struct Case
+   {
+      const char *name, *oidValue;
+      const char *hex;  // NULL: Encode gives 0
+   };
+   const Case cases[] = {
+      {".2.999.1", nullptr, "30 07 06 03 88 37 01 05 00"},
+      {".1.3", ".2.999", "30 07 06 01 2B 06 02 88 37"},
+      {".1.40", nullptr, nullptr},
+      {".3.1", nullptr, nullptr},
+      {".1.3", ".1.40.1", nullptr},
+      {".1.3", ".4", "30 05 06 01 2B 06 00"},  // fewer than two arcs: an empty content
+   };
+   for (const Case &c : cases)
+   {
+      SCOPED_TRACE(std::string(c.name) + " " + (c.oidValue ? c.oidValue : ""));
+      SNMP_Variable var(c.name);
+      if (c.oidValue != nullptr)
+         var.SetValueFromString(ASN_TYPE_OBJECT_ID, c.oidValue);
+      uint8_t buf[64];
+      uint32_t n = var.Encode(buf, sizeof(buf));
+      EXPECT_EQ(ToHex(buf, n), c.hex ? c.hex : "");
    }
 }
 
