@@ -207,6 +207,17 @@ TEST(PduEncode, GetRequest)
    free(buf2);
 }
 
+TEST(PduEncode, NullBindingIsIgnored)
+{
+   SNMP_PDU pdu(SNMP_CMD_GET_REQUEST, "", 1, SNMP_VERSION_2C);
+   pdu.BindVariable(nullptr);
+   pdu.BindVariable(new SNMP_Variable(".1.3.6.1.2.1.1.1.0"));
+   pdu.BindVariable(nullptr);
+   EXPECT_EQ(pdu.GetNumVariables(), 1u);
+   EXPECT_EQ(EncodeHex(&pdu), "30 20 02 01 01 04 00 A0 19 02 01 01 02 01 00 02 01 00 30 0E 30 0C "
+                              "06 08 2B 06 01 02 01 01 01 00 05 00");
+}
+
 TEST(PduEncode, RequestIdsAsSignedIntegers)
 {
    SNMP_PDU a(SNMP_CMD_GET_REQUEST, "", 4294967295u, SNMP_VERSION_1);
