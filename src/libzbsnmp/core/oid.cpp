@@ -99,6 +99,8 @@ static uint32_t *Storage(uint32_t *inlineIds, uint32_t capacity)
 {
    if (capacity <= SNMP_OID_INLINE_IDS)
       return inlineIds;
+   if ((size_t)capacity > SIZE_MAX / sizeof(uint32_t))
+      return nullptr;
    return (uint32_t *)malloc((size_t)capacity * sizeof(uint32_t));
 }
 
@@ -169,7 +171,7 @@ const char *SNMP_ObjectId::GetValueAsText()
       return "(null)";
    if (m_text == nullptr)
       ConvertToText();
-   return (m_text != nullptr) ? m_text : "";
+   return (m_text != nullptr) ? m_text : ""; /* the text could not be allocated */
 }
 
 int SNMP_ObjectId::Compare(const uint32_t *value, uint32_t length) const
