@@ -78,6 +78,7 @@ typedef int SNMP_SOCKET;
 #define ASN_TYPE_COUNTER32       0x41
 #define ASN_TYPE_GAUGE32         0x42
 #define ASN_TYPE_TIMETICKS       0x43
+#define ASN_TYPE_OPAQUE          0x44
 #define ASN_TYPE_COUNTER64       0x46
 #define ASN_TYPE_UINTEGER32      0x47
 
