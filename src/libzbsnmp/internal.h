@@ -40,8 +40,8 @@ struct FreeDeleter
 #define ZB_CHECKS_ACTIVE 1
 #endif
 #endif
-#ifdef ZB_CHECKS_ACTIVE
 [[noreturn]] void ZbCheckFailed(const char *what, const char *file, int line);
+#ifdef ZB_CHECKS_ACTIVE
 #define ZB_CHECK(cond) ((cond) ? (void)0 : ZbCheckFailed(#cond, __FILE__, __LINE__))
 #else
 #define ZB_CHECK(cond) ((void)0)
