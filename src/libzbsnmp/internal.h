@@ -250,11 +250,14 @@ static inline uint8_t *BerCloseElement(uint8_t *start, uint32_t type, uint8_t *e
    fewer than two arcs is written as an empty content. */
 static inline int BerOidWritable(const uint32_t *ids, uint32_t count)
 {
-   return count < 2 || ids[0] == 2 || (ids[0] < 2 && ids[1] < 40);
+   return count < 2 || (ids[0] < 2 ? ids[1] < 40 : ids[0] == 2);
 }
-/* Writes one sub-identifier (below 2^35) in base-128 groups, most significant
-   first, every group but the last with its top bit set; returns the end. */
-static inline uint8_t *BerPutSubId(uint64_t v, uint8_t *p)
+/* Writes one sub-identifier in base-128 groups, most significant first,
+   every group but the last with its top bit set; returns the end. Further
+   arcs are 32-bit values; the first sub-identifier (40 * first + second)
+   may need 35 bits. */
+template <typename T>
+static inline uint8_t *BerPutSubId(T v, uint8_t *p)
 {
    if (v < 0x80)
    {
@@ -279,7 +282,13 @@ static inline uint32_t BerEncodeOid(const uint32_t *ids, uint32_t count, uint8_t
    ZB_CHECK(BerOidWritable(ids, count));
    uint8_t *p = BerPutSubId(40 * (uint64_t)ids[0] + ids[1], out);
    for (uint32_t i = 2; i < count; i++)
-      p = BerPutSubId(ids[i], p);
+   {
+      uint32_t v = ids[i];
+      if (v < 0x80)
+         *p++ = (uint8_t)v; /* the common case: one group */
+      else
+         p = BerPutSubId(v, p);
+   }
    return (uint32_t)(p - out);
 }
 

@@ -39,16 +39,13 @@ int BerDecodeOidInto(const uint8_t *content, uint32_t length, uint32_t *ids, uin
       the second arc takes the rest, so it may span several octets and reach
       2^32 - 1 + 80. */
    const uint64_t firstMax = 0xFFFFFFFFULL + 80;
-   uint64_t first = 0;
-   uint32_t i = 0;
-   for (;;)
+   uint64_t first = content[0] & 0x7F;
+   uint32_t i = 1;
+   while (content[i - 1] & 0x80)  /* ends within the content: its last octet is clear */
    {
-      uint8_t b = content[i++];
-      first = (first << 7) | (b & 0x7F);
+      first = (first << 7) | (content[i++] & 0x7F);
       if (first > firstMax)
          return 0;
-      if ((b & 0x80) == 0)
-         break;
    }
    if (first < 40)
    {
