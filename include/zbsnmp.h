@@ -4,6 +4,23 @@
  * Ownership: objects are created with new and deleted by their owner; raw
  * buffers and strings live on the malloc heap and are released with free.
  * None of the classes can be copied or assigned.
+ *
+ * Errors and memory: no exception leaves the library. Every allocation made
+ * inside it is checked (malloc, or new (std::nothrow)), and where the library
+ * uses standard containers the exported call catches std::bad_alloc at its
+ * boundary. An allocation failure fails the call the way bad input fails it,
+ * with the result that each call documents:
+ *  - Parse returns 0 (the caller deletes the object, as after any failed
+ *    parse); Encode returns 0, with nothing allocated and the slot untouched;
+ *  - a transport's Read drops the message;
+ *  - calls that return a status code return their documented code
+ *    (SNMPLoadMIBTree: SNMP_RC_BAD_FILE_DATA, with the partial tree freed);
+ *  - GetValueAsObjectId returns NULL;
+ *  - constructors and setters leave the value that bad input gives: an empty
+ *    OID, name or string, 0.0 for an OID value set from text, no community
+ *    (such a PDU does not encode); Extend leaves the OID as it was, and
+ *    BindVariable deletes the variable that it cannot bind;
+ *  - GetValueAsText gives the empty text when the text cannot be built.
  */
 #ifndef ZBSNMP_H
 #define ZBSNMP_H
@@ -61,6 +78,7 @@ typedef int SNMP_SOCKET;
 #define ASN_TYPE_COUNTER32       0x41
 #define ASN_TYPE_GAUGE32         0x42
 #define ASN_TYPE_TIMETICKS       0x43
+#define ASN_TYPE_OPAQUE          0x44
 #define ASN_TYPE_COUNTER64       0x46
 #define ASN_TYPE_UINTEGER32      0x47
 
@@ -281,7 +299,7 @@ public:
 private:
    uint8_t *AllocValue(uint32_t size);
    void ReleaseValue();
-   void SetRawValue(const void *data, uint32_t length);
+   int SetRawValue(const void *data, uint32_t length);
 
    SNMP_ObjectId *m_name;   /* &m_nameStorage once the variable has a name */
    uint32_t m_type;
@@ -344,10 +362,12 @@ private:
    uint32_t m_requestId;
    uint32_t m_errorCode;
    uint32_t m_errorIndex;
-   /* Parsed variables live side by side in one block; bound ones on their own. */
+   /* Parsed variables live side by side in one block: m_slabUsed of its
+      m_slabSize places, bound at m_slabFirst onwards; bound ones on their own. */
    SNMP_Variable *m_slab;
    uint32_t m_slabSize;
    uint32_t m_slabUsed;
+   uint32_t m_slabFirst;
 };
 
 class ZBSNMP_API SNMP_Transport

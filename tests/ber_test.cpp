@@ -118,26 +118,46 @@ TEST(BerDecodeValue, ObjectIds)
    struct Case
    {
       const char *hex;
+      int ok;
       std::vector<uint32_t> ids;
    };
    const Case cases[] = {
-      {"2B 06 01 02 01", {1, 3, 6, 1, 2, 1}},
-      {"2B 06 01 04 01 82 37", {1, 3, 6, 1, 4, 1, 311}},
-      {"2B 86", {1, 3}},  // unfinished group dropped
-      {"00", {0, 0}},
-      {"2B 8F FF FF FF 7F", {1, 3, 4294967295u}},
-      {"2B 81 80 80 80 80 01", {1, 3, 1}},  // six-octet group keeps its low 32 bits
-      {"", {}},
+      {"2B 06 01 02 01", 1, {1, 3, 6, 1, 2, 1}},
+      {"2B 06 01 04 01 82 37", 1, {1, 3, 6, 1, 4, 1, 311}},
+      {"00", 1, {0, 0}},
+      {"", 1, {}},
+      // The first sub-identifier v holds two arcs: 0.v, 1.(v - 40), 2.(v - 80).
+      {"27", 1, {0, 39}},
+      {"28", 1, {1, 0}},
+      {"4F", 1, {1, 39}},
+      {"50", 1, {2, 0}},
+      {"78", 1, {2, 40}},
+      {"7F", 1, {2, 47}},
+      {"88 37 01", 1, {2, 999, 1}},            // v spans two octets
+      {"90 80 80 80 4F", 1, {2, 4294967295u}},  // v = 2^32 + 79: the largest second arc
+      {"80 80 2B", 1, {1, 3}},                  // leading 0x80 octets carry no value
+      {"2B 80 01", 1, {1, 3, 1}},
+      {"2B 8F FF FF FF 7F", 1, {1, 3, 4294967295u}},
+      // An arc of 2^32 or more cannot be held: the OID fails instead of
+      // aliasing the OID that its low 32 bits would name.
+      {"2B 90 80 80 80 00", 0, {}},
+      {"2B 81 80 80 80 80 01", 0, {}},
+      {"90 80 80 80 50", 0, {}},                // second arc 2^32 under 2
+      {"2B 06 01 FF FF FF FF FF FF FF FF FF 7F", 0, {}},
+      // A content that ends inside a sub-identifier is no OID.
+      {"2B 86", 0, {}},
+      {"88", 0, {}},
+      {"2B 06 81", 0, {}},
    };
    for (const Case &c : cases)
    {
       SCOPED_TRACE(c.hex);
       std::vector<uint8_t> bytes = Hex(c.hex);
       BerOidValue oid = {0, nullptr};
-      EXPECT_EQ(BerDecodeValue(ASN_TYPE_OBJECT_ID, bytes.data(), (uint32_t)bytes.size(), &oid), 1);
+      EXPECT_EQ(BerDecodeValue(ASN_TYPE_OBJECT_ID, bytes.data(), (uint32_t)bytes.size(), &oid), c.ok);
       EXPECT_EQ(std::vector<uint32_t>(oid.ids, oid.ids + oid.count), c.ids);
       if (c.ids.empty())
-         EXPECT_EQ(oid.ids, nullptr);
+         EXPECT_EQ(oid.ids, nullptr);  // nothing allocated on failure or for an empty content
       free(oid.ids);
    }
 }
@@ -149,6 +169,14 @@ TEST(BerDecodeValue, RawCopies)
    EXPECT_EQ(BerDecodeValue(ASN_TYPE_IP_ADDRESS, bytes.data(), 4, out), 1);
    EXPECT_EQ(ToHex(out, 4), "C0 A8 01 01");
    EXPECT_EQ(BerDecodeValue(ASN_TYPE_OCTET_STRING, bytes.data(), 0, out), 1);
+}
+
+static std::string OidString(const std::vector<uint32_t> &ids)
+{
+   std::string s;
+   for (uint32_t v : ids)
+      s += "." + std::to_string(v);
+   return s;
 }
 
 static std::string Element(uint32_t type, const void *data, uint32_t length)
@@ -199,7 +227,7 @@ TEST(BerWriteElement, ObjectIds)
    struct Case
    {
       std::vector<uint32_t> ids;
-      const char *hex;
+      const char *hex;  // NULL: the OID cannot be written so that it reads back the same
    };
    const Case cases[] = {
       {{1, 3, 6, 1, 2, 1}, "06 05 2B 06 01 02 01"},
@@ -207,13 +235,33 @@ TEST(BerWriteElement, ObjectIds)
       {{1, 3, 128}, "06 03 2B 81 00"},
       {{1, 3, 4294967295u}, "06 06 2B 8F FF FF FF 7F"},
       {{1, 3, 0x0FFFFFFF, 0x10000000}, "06 0A 2B FF FF FF 7F 81 80 80 80 00"},
+      {{0, 39}, "06 01 27"},
+      {{1, 39}, "06 01 4F"},
+      {{2, 0}, "06 01 50"},
+      {{2, 40}, "06 01 78"},
+      {{2, 999, 1}, "06 03 88 37 01"},
+      {{2, 4294967295u, 7}, "06 06 90 80 80 80 4F 07"},
       {{5}, "06 00"},
       {{}, "06 00"},
+      {{3, 0}, nullptr},
+      {{7, 1, 2}, nullptr},
+      {{0, 40}, nullptr},
+      {{1, 40, 5}, nullptr},
+      {{1, 4294967295u}, nullptr},
    };
    for (const Case &c : cases)
    {
-      SCOPED_TRACE(c.hex);
-      EXPECT_EQ(Element(ASN_TYPE_OBJECT_ID, c.ids.data(), (uint32_t)c.ids.size() * 4), c.hex);
+      SCOPED_TRACE(OidString(c.ids));
+      uint32_t length = (uint32_t)c.ids.size() * 4;
+      if (c.hex == nullptr)
+      {
+         uint8_t out[64];
+         EXPECT_EQ(BerWriteElement(ASN_TYPE_OBJECT_ID, c.ids.data(), length, out, sizeof(out)), 0u);
+         continue;
+      }
+      EXPECT_EQ(Element(ASN_TYPE_OBJECT_ID, c.ids.data(), length), c.hex);
+      EXPECT_EQ(BerContentLength(ASN_TYPE_OBJECT_ID, c.ids.data(), length), Hex(c.hex).size() - 2);
+      EXPECT_LE(Hex(c.hex).size() - 2, BerContentBound(ASN_TYPE_OBJECT_ID, length));
    }
 }
 
@@ -271,19 +319,24 @@ TEST(BerRoundTrip, IntegersAndCounter64)
    }
 }
 
+// Every OID that can be written reads back the same.
 TEST(BerRoundTrip, ObjectIds)
 {
    std::mt19937 rng(7);
-   for (int i = 0; i < 500; i++)
+   for (int i = 0; i < 2000; i++)
    {
-      std::vector<uint32_t> ids = {(uint32_t)(rng() % 3), (uint32_t)(rng() % 40)};
+      uint32_t first = rng() % 3;
+      uint32_t second = (first < 2) ? rng() % 40 : rng() >> (rng() % 32);
+      std::vector<uint32_t> ids = {first, second};
       size_t n = rng() % 40;
       for (size_t j = 0; j < n; j++)
          ids.push_back(rng() >> (rng() % 32));
+      SCOPED_TRACE(OidString(ids));
       uint8_t out[512];
       uint32_t len = BerWriteElement(ASN_TYPE_OBJECT_ID, ids.data(), (uint32_t)ids.size() * 4,
                                      out, sizeof(out));
       ASSERT_GT(len, 0u);
+      ASSERT_LE(len - 2, BerContentBound(ASN_TYPE_OBJECT_ID, (uint32_t)ids.size() * 4));
       uint32_t type, clen, hdr;
       const uint8_t *content;
       ASSERT_EQ(BerReadHeader(out, len, &type, &clen, &content, &hdr), 1);
@@ -292,12 +345,4 @@ TEST(BerRoundTrip, ObjectIds)
       EXPECT_EQ(std::vector<uint32_t>(oid.ids, oid.ids + oid.count), ids);
       free(oid.ids);
    }
-   // 2.40 is not representable in the single first octet: it comes back as 3.0.
-   const uint32_t odd[] = {2, 40};
-   uint8_t out[8];
-   uint32_t len = BerWriteElement(ASN_TYPE_OBJECT_ID, odd, 8, out, 8);
-   BerOidValue oid = {0, nullptr};
-   ASSERT_EQ(BerDecodeValue(ASN_TYPE_OBJECT_ID, out + 2, len - 2, &oid), 1);
-   EXPECT_EQ(std::vector<uint32_t>(oid.ids, oid.ids + oid.count), (std::vector<uint32_t>{3, 0}));
-   free(oid.ids);
 }

@@ -66,6 +66,10 @@ TEST(PduParse, Failures)
       "30 1B 02 01 01 04 00 A2 13 02 01 01 02 01 00 02 01 00 30 08 30 06 06 01 2B 02 01 05",
       // binding that is not a SEQUENCE
       "30 1A 02 01 01 04 00 A2 13 02 01 01 02 01 00 02 01 00 30 08 31 06 06 01 2B 02 01 05",
+      // binding name with an arc of 2^32 (2B 90 80 80 80 00)
+      "30 1F 02 01 01 04 00 A2 18 02 01 01 02 01 00 02 01 00 30 0D 30 0B 06 06 2B 90 80 80 80 00 02 01 05",
+      // SNMPv1 trap whose enterprise holds an arc of 2^32
+      "30 20 02 01 00 04 00 A4 19 06 06 2B 90 80 80 80 00 40 04 0A 00 00 01 02 01 06 02 01 01 43 01 64 30 00",
    };
    for (const char *hex : cases)
    {
@@ -203,6 +207,17 @@ TEST(PduEncode, GetRequest)
    free(buf2);
 }
 
+TEST(PduEncode, NullBindingIsIgnored)
+{
+   SNMP_PDU pdu(SNMP_CMD_GET_REQUEST, "", 1, SNMP_VERSION_2C);
+   pdu.BindVariable(nullptr);
+   pdu.BindVariable(new SNMP_Variable(".1.3.6.1.2.1.1.1.0"));
+   pdu.BindVariable(nullptr);
+   EXPECT_EQ(pdu.GetNumVariables(), 1u);
+   EXPECT_EQ(EncodeHex(&pdu), "30 20 02 01 01 04 00 A0 19 02 01 01 02 01 00 02 01 00 30 0E 30 0C "
+                              "06 08 2B 06 01 02 01 01 01 00 05 00");
+}
+
 TEST(PduEncode, RequestIdsAsSignedIntegers)
 {
    SNMP_PDU a(SNMP_CMD_GET_REQUEST, "", 4294967295u, SNMP_VERSION_1);
@@ -237,6 +252,26 @@ TEST(PduEncode, Unencodable)
    EXPECT_EQ(slot, nullptr);
    SNMP_PDU nullCommunity(SNMP_CMD_GET_REQUEST, nullptr, 1, 1);
    EXPECT_STREQ(nullCommunity.GetCommunity(), "(null)");
+}
+
+TEST(PduEncode, UnwritableOidFailsTheMessage)
+{
+   // 1.40 has no BER form that reads back as 1.40: the message is not sent
+   // with a binding that would name another object.
+   SNMP_PDU pdu(SNMP_CMD_GET_REQUEST, "public", 1, SNMP_VERSION_2C);
+   pdu.BindVariable(new SNMP_Variable(".1.3.6.1.2.1.1.5.0"));
+   pdu.BindVariable(new SNMP_Variable(".1.40.1"));
+   uint8_t *slot = nullptr;
+   EXPECT_EQ(pdu.Encode(&slot), 0u);
+   EXPECT_EQ(slot, nullptr);
+   // Under the first arc 2 every second arc is written.
+   SNMP_PDU ok(SNMP_CMD_GET_REQUEST, "", 1, SNMP_VERSION_2C);
+   ok.BindVariable(new SNMP_Variable(".2.999.1"));
+   std::string hex = EncodeHex(&ok);
+   EXPECT_EQ(hex, "30 1B 02 01 01 04 00 A0 14 02 01 01 02 01 00 02 01 00 30 09 30 07 06 03 88 37 01 "
+                  "05 00");
+   auto back = ParsePdu(hex);
+   EXPECT_STREQ(back->GetVariable(0)->GetName()->GetValueAsText(), ".2.999.1");
 }
 
 TEST(PduEncode, V1TrapReencodesNormalised)

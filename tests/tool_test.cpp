@@ -11,8 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include "internal.h"
 #include "peer_util.h"
 #include "socket_util.h"
+#include "test_util.h"
 
 namespace
 {
@@ -34,7 +36,264 @@ class ToolTest : public AgentSuite
 protected:
    std::string Address() { return Agent()->Address(); }
 };
+
+// snmpget's output without the notes its first run makes about its state
+// directory.
+std::string Snmpget(const std::string &args)
+{
+   std::istringstream in(RunPeerCommand("snmpget -v2c -c public -On -t 2 -r 0 " + args));
+   std::string out, line;
+   while (std::getline(in, line))
+      if (line.rfind("Created directory:", 0) != 0)
+         out += line + "\n";
+   return out;
+}
+
+// An agent of our own on a loopback port, for values that snmpd never sends:
+// a GET of .1.3.6.1.4.1.99999.N.0 is answered with the N-th value element
+// given, and a SET with the bindings it carried, so that what went over the
+// wire shows in the reply.
+const uint32_t kCraftedPrefix[] = {1, 3, 6, 1, 4, 1, 99999};
+
+class CraftedAgent
+{
+public:
+   explicit CraftedAgent(std::vector<std::string> values) : m_values(std::move(values))
+   {
+      m_socket = BoundSocket(&m_port);
+      m_thread = std::thread([this] { Serve(); });
+   }
+   ~CraftedAgent()
+   {
+      m_stop = true;
+      m_thread.join();
+   }
+   std::string Address() const { return "127.0.0.1:" + std::to_string(m_port); }
+   static std::string Oid(size_t n) { return ".1.3.6.1.4.1.99999." + std::to_string(n) + ".0"; }
+
+private:
+   // A binding of the name with the value element (whole, header included).
+   static SNMP_Variable *Binding(SNMP_ObjectId *name, const std::vector<uint8_t> &value)
+   {
+      std::vector<uint8_t> b(16 + name->Length() * 5);
+      uint32_t n = BerWriteElement(ASN_TYPE_OBJECT_ID, name->GetValue(), name->Length() * 4,
+                                   b.data(), (uint32_t)b.size());
+      b.resize(n);
+      b.insert(b.end(), value.begin(), value.end());
+      SNMP_Variable *v = new SNMP_Variable();
+      EXPECT_EQ(v->Parse(b.data(), (uint32_t)b.size()), 1);
+      return v;
+   }
+
+   SNMP_Variable *Answer(SNMP_Variable *asked, uint32_t command)
+   {
+      SNMP_ObjectId *name = asked->GetName();
+      if (command == SNMP_CMD_SET_REQUEST)
+      {
+         uint8_t buf[1024];
+         uint32_t n = asked->Encode(buf, sizeof(buf));
+         uint32_t type, length, header;
+         const uint8_t *content;
+         EXPECT_EQ(BerReadHeader(buf, n, &type, &length, &content, &header), 1);
+         SNMP_Variable *echo = new SNMP_Variable();
+         EXPECT_EQ(echo->Parse(content, length), 1);
+         return echo;
+      }
+      uint32_t index = 0;
+      bool ours = name->Length() == 9 && name->Compare(kCraftedPrefix, 7) == OID_CMP_LONGER &&
+                  (index = name->GetValue()[7]) < m_values.size();
+      return Binding(name, Hex(ours ? m_values[index] : "80 00"));
+   }
+
+   void Serve()
+   {
+      SNMP_UDPTransport transport(m_socket);
+      while (!m_stop)
+      {
+         SNMP_PDU *request = nullptr;
+         struct sockaddr_in from;
+         socklen_t fromLen = sizeof(from);
+         if (transport.Read(&request, 50, (struct sockaddr *)&from, &fromLen) <= 0 ||
+             request == nullptr)
+            continue;
+         SNMP_PDU response(SNMP_CMD_RESPONSE, request->GetCommunity(), request->GetRequestId(),
+                           request->GetVersion());
+         for (uint32_t i = 0; i < request->GetNumVariables(); i++)
+            response.BindVariable(Answer(request->GetVariable(i), request->GetCommand()));
+         uint8_t *out = nullptr;
+         uint32_t n = response.Encode(&out);
+         if (n > 0)
+            sendto(transport.GetSocket(), (const char *)out, (int)n, 0, (struct sockaddr *)&from,
+                   fromLen);
+         free(out);
+         delete request;
+      }
+   }
+
+   std::vector<std::string> m_values;
+   SNMP_SOCKET m_socket;
+   uint16_t m_port = 0;
+   std::atomic<bool> m_stop{false};
+   std::thread m_thread;
+};
 }  // namespace
+
+// Values as snmpget prints them, so that scripts written for it keep working;
+// where snmpget prints nothing (it drops the whole response), the tool still
+// shows the octets.
+TEST(ToolOutput, ValuesAsSnmpgetPrintsThem)
+{
+   struct Case
+   {
+      const char *value;  // the value element
+      const char *text;
+      bool snmpgetPrints;
+   };
+   const Case cases[] = {
+      // Opaque: a wrapped float, double or 64-bit number, else its octets
+      {"44 07 9F 78 04 40 0E EE 00", "Opaque: Float: 2.233276", true},
+      {"44 07 9F 78 04 C7 C3 50 00", "Opaque: Float: -100000.000000", true},
+      {"44 07 9F 78 04 7F 80 00 00", "Opaque: Float: inf", true},
+      {"44 0B 9F 79 08 3F D5 55 55 55 55 55 55", "Opaque: Float: 0.333333", true},
+      {"44 0B 9F 76 08 00 00 00 01 00 00 00 02", "Opaque: Counter64: 4294967298", true},
+      {"44 04 9F 76 01 FF", "Opaque: Counter64: 255", true},
+      {"44 0C 9F 7B 09 00 FF FF FF FF FF FF FF FF", "Opaque: UInt64: 18446744073709551615", true},
+      {"44 04 9F 7A 01 FF", "Opaque: Int64: -1", true},
+      {"44 03 9F 7A 00", "Opaque: Int64: 0", true},
+      {"44 03 01 02 03", "OPAQUE: 01 02 03 ", true},
+      {"44 00", "OPAQUE: ", true},
+      {"44 05 9F 70 02 01 02", "OPAQUE: 9F 70 02 01 02 ", true},
+      {"44 02 9F 78", "OPAQUE: 9F 78 ", true},
+      {"44 14 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11 12 13",
+       "OPAQUE: 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F \n10 11 12 13 ", true},
+      {"44 06 9F 78 03 40 0E EE", "OPAQUE: 9F 78 03 40 0E EE ", false},
+      {"44 08 9F 78 04 40 0E EE 00 00", "OPAQUE: 9F 78 04 40 0E EE 00 00 ", false},
+      // SNMPv2 exceptions
+      {"80 00", "No Such Object available on this agent at this OID", true},
+      {"81 00", "No Such Instance currently exists at this OID", true},
+      {"82 00", "No more variables left in this MIB View (It is past the end of the MIB tree)", true},
+      // Octet strings: quoted text, else octets sixteen to a line
+      {"04 05 68 65 6C 6C 6F", "STRING: \"hello\"", true},
+      {"04 02 22 5C", "STRING: \"\\\"\\\\\"", true},
+      {"04 03 61 0A 62", "STRING: \"a\nb\"", true},
+      {"04 01 0B", "STRING: \"\x0B\"", true},
+      {"04 00", "\"\"", true},
+      {"04 03 01 02 03", "Hex-STRING: 01 02 03 ", true},
+      {"04 06 68 65 6C 6C 6F 00", "Hex-STRING: 68 65 6C 6C 6F 00 ", true},
+      {"04 02 C3 A9", "Hex-STRING: C3 A9 ", true},
+      {"04 10 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F",
+       "Hex-STRING: 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F ", true},
+      // Numbers, addresses, identifiers
+      {"02 04 80 00 00 00", "INTEGER: -2147483648", true},
+      {"41 05 00 FF FF FF FF", "Counter32: 4294967295", true},
+      {"42 01 05", "Gauge32: 5", true},
+      {"47 01 05", "5", true},
+      {"46 01 05", "Counter64: 5", true},
+      {"43 04 00 83 D6 00", "Timeticks: (8640000) 1 day, 0:00:00.00", true},
+      {"43 04 7F FF FF FF", "Timeticks: (2147483647) 248 days, 13:13:56.47", true},
+      {"40 04 C0 A8 01 01", "IpAddress: 192.168.1.1", true},
+      {"06 03 2B 06 01", "OID: .1.3.6.1", true},
+      {"06 03 88 37 01", "OID: .2.999.1", true},
+      {"06 00", "OID: .0", true},
+      {"05 00", "NULL", true},
+      {"40 03 C0 A8 01", "Wrong Type (0x40): Hex-STRING: C0 A8 01 ", false},
+   };
+   std::vector<std::string> values;
+   for (const Case &c : cases)
+      values.push_back(c.value);
+   CraftedAgent agent(values);
+   bool snmpget = HaveProgram("snmpget");
+   for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); i++)
+   {
+      const Case &c = cases[i];
+      SCOPED_TRACE(c.value);
+      std::string expected = CraftedAgent::Oid(i) + " = " + c.text + "\n";
+      Result r = Tool("get -t 2000 " + agent.Address() + " " + CraftedAgent::Oid(i));
+      EXPECT_EQ(r.status, 0);
+      EXPECT_EQ(r.out, expected);
+      if (snmpget && c.snmpgetPrints)
+         EXPECT_EQ(Snmpget(agent.Address() + " " + CraftedAgent::Oid(i)), expected);
+   }
+   REQUIRE_PEER(snmpget, "snmpget");
+}
+
+// Numbers are read in decimal, as snmpset reads them: the agent echoes what
+// arrived on the wire.
+TEST(ToolSet, NumbersAreDecimal)
+{
+   CraftedAgent agent({});
+   const char *oid = ".1.3.6.1.4.1.99999.1.0";
+   struct Case
+   {
+      const char *type, *value, *shown;
+   };
+   const Case cases[] = {
+      {"INTEGER", "010", "INTEGER: 10"},
+      {"INTEGER", "08", "INTEGER: 8"},
+      {"INTEGER", "-010", "INTEGER: -10"},
+      {"INTEGER", "+5", "INTEGER: 5"},
+      {"GAUGE32", "010", "Gauge32: 10"},
+      {"COUNTER32", "0099", "Counter32: 99"},
+      {"TIMETICKS", "0100", "Timeticks: (100) 0:00:01.00"},
+      {"COUNTER64", "018446744073709551615", "Counter64: 18446744073709551615"},
+      {"UINT32", "07", "7"},
+      {"STRING", "010", "STRING: \"010\""},
+   };
+   for (const Case &c : cases)
+   {
+      SCOPED_TRACE(std::string(c.type) + " " + c.value);
+      Result r = Tool(std::string("set -c private ") + agent.Address() + " " + oid + " " + c.type +
+                      " " + c.value);
+      EXPECT_EQ(r.status, 0) << r.out;
+      EXPECT_EQ(r.out, std::string(oid) + " = " + c.shown + "\n");
+   }
+   // No C prefixes: hexadecimal is no number for these types, as for snmpset.
+   for (const char *type : {"INTEGER", "GAUGE32", "COUNTER64"})
+   {
+      Result r = Tool(std::string("set ") + agent.Address() + " " + oid + " " + type + " 0x10");
+      EXPECT_EQ(r.status, 2) << type;
+      EXPECT_NE(r.out.find("invalid value '0x10'"), std::string::npos) << r.out;
+   }
+}
+
+// nsCacheDefaultTimeout (NET-SNMP-AGENT-MIB) is a writable INTEGER: what
+// the agent keeps shows which number arrived.
+TEST_F(ToolTest, SetSendsLeadingZeroNumbersInDecimal)
+{
+   const std::string oid = ".1.3.6.1.4.1.8072.1.5.1.0";
+   Result before = Tool("get " + Address() + " " + oid);
+   ASSERT_EQ(before.out.rfind(oid + " = INTEGER: ", 0), 0u) << before.out;
+   for (const char *text : {"010", "08", "0012"})
+   {
+      SCOPED_TRACE(text);
+      std::string shown = oid + " = INTEGER: " + std::to_string(std::stoi(text, nullptr, 10)) + "\n";
+      Result r = Tool("set -c private " + Address() + " " + oid + " INTEGER " + text);
+      EXPECT_EQ(r.status, 0) << r.out;
+      EXPECT_EQ(r.out, shown);
+      EXPECT_EQ(Tool("get " + Address() + " " + oid).out, shown);
+   }
+   int old = std::stoi(before.out.substr(oid.size() + 12));
+   EXPECT_EQ(Tool("set -c private " + Address() + " " + oid + " INTEGER " + std::to_string(old)).status,
+             0);
+}
+
+// laLoadFloat (UCD-SNMP-MIB) is an Opaque Float: printed as snmpget prints it.
+TEST_F(ToolTest, OpaqueFloatMatchesSnmpget)
+{
+   REQUIRE_PEER(HaveProgram("snmpget"), "snmpget");
+   const std::string oid = ".1.3.6.1.4.1.2021.10.1.6.1";
+   std::string ours, theirs;
+   // The load average moves: try again until both tools saw the same value.
+   for (int attempt = 0; attempt < 5; attempt++)
+   {
+      ours = Tool("get " + Address() + " " + oid).out;
+      theirs = Snmpget(Address() + " " + oid);
+      if (ours == theirs)
+         break;
+   }
+   EXPECT_EQ(ours, theirs);
+   EXPECT_EQ(ours.rfind(oid + " = Opaque: Float: ", 0), 0u) << ours;
+}
 
 TEST_F(ToolTest, GetNextAndSet)
 {
@@ -66,9 +325,11 @@ TEST_F(ToolTest, AgentErrorsAndExceptions)
    EXPECT_NE(r.out.find("noSuchName (error index 1)"), std::string::npos) << r.out;
    r = Tool("get " + Address() + " .1.3.6.1.2.1.1.99.0 .1.3.6.1.2.1.1.1.1");
    EXPECT_EQ(r.status, 0);
-   EXPECT_EQ(r.out, ".1.3.6.1.2.1.1.99.0 = noSuchObject\n.1.3.6.1.2.1.1.1.1 = noSuchInstance\n");
+   EXPECT_EQ(r.out, ".1.3.6.1.2.1.1.99.0 = No Such Object available on this agent at this OID\n"
+                    ".1.3.6.1.2.1.1.1.1 = No Such Instance currently exists at this OID\n");
    r = Tool("next " + Address() + " .1.4");
-   EXPECT_EQ(r.out, ".1.4 = endOfMibView\n");
+   EXPECT_EQ(r.out, ".1.4 = No more variables left in this MIB View (It is past the end of the MIB "
+                    "tree)\n");
    r = Tool("get -c wrong -t 200 -r 2 " + Address() + " .1.3.6.1.2.1.1.1.0");
    EXPECT_EQ(r.status, 1);
    EXPECT_NE(r.out.find("Request timed out"), std::string::npos);
@@ -209,6 +470,7 @@ TEST(ToolUsage, BadArgumentsAreNamed)
       {"get no-such-host.invalid 1.3", "Invalid hostname or IP address: 'no-such-host.invalid'"},
       {"set 127.0.0.1 1.3 BOGUS 1", "invalid type 'BOGUS'"},
       {"set 127.0.0.1 1.3 INTEGER 12x", "invalid value '12x'"},
+      {"set 127.0.0.1 1.3 INTEGER 0x10", "invalid value '0x10'"},
       {"set 127.0.0.1 1.3 IPADDR 300.1.1.1", "invalid value '300.1.1.1'"},
       {"set 127.0.0.1 1.3 COUNTER32 4294967296", "invalid value '4294967296'"},
       {"set 127.0.0.1 1.3 STRING", "expected OID TYPE VALUE triples"},

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -97,12 +98,50 @@ TEST(Variable, ParseFailures)
       "06 01 2B 04 05 61 62",              // value runs past the data
       "06 01 2B",                          // no value
       "06 01 2B 04 80",                    // indefinite length
+      "06 06 2B 90 80 80 80 00 05 00",     // name with an arc of 2^32
+      "06 02 2B 86 05 00",                 // name ends inside a sub-identifier
+      "06 01 2B 06 06 2B 90 80 80 80 00",  // OID value with an arc of 2^32
+      "06 01 2B 06 01 88",                 // OID value ends inside a sub-identifier
       "",
    };
    for (const char *hex : cases)
    {
       SCOPED_TRACE(hex);
       ParseVar(hex, 0);  // and deleting it is safe
+   }
+}
+
+// Names and OID values under the first arc 2 take a multi-octet first
+// sub-identifier; OIDs that cannot be written to read back the same are not
+// encoded at all.
+TEST(Variable, ObjectIdArcs)
+{
+   auto v = ParseVar("06 03 88 37 01 06 03 88 37 02");
+   EXPECT_STREQ(v->GetName()->GetValueAsText(), ".2.999.1");
+   EXPECT_EQ(Text(v.get()), ".2.999.2");
+
+   struct Case
+   {
+      const char *name, *oidValue;
+      const char *hex;  // NULL: Encode gives 0
+   };
+   const Case cases[] = {
+      {".2.999.1", nullptr, "30 07 06 03 88 37 01 05 00"},
+      {".1.3", ".2.999", "30 07 06 01 2B 06 02 88 37"},
+      {".1.40", nullptr, nullptr},
+      {".3.1", nullptr, nullptr},
+      {".1.3", ".1.40.1", nullptr},
+      {".1.3", ".4", "30 05 06 01 2B 06 00"},  // fewer than two arcs: an empty content
+   };
+   for (const Case &c : cases)
+   {
+      SCOPED_TRACE(std::string(c.name) + " " + (c.oidValue ? c.oidValue : ""));
+      SNMP_Variable var(c.name);
+      if (c.oidValue != nullptr)
+         var.SetValueFromString(ASN_TYPE_OBJECT_ID, c.oidValue);
+      uint8_t buf[64];
+      uint32_t n = var.Encode(buf, sizeof(buf));
+      EXPECT_EQ(ToHex(buf, n), c.hex ? c.hex : "");
    }
 }
 
@@ -237,4 +276,124 @@ TEST(Variable, EncodeLargeSubIdsIsSizedFromRealLength)
    EXPECT_EQ(std::vector<uint32_t>(back.GetName()->GetValue(),
                                    back.GetName()->GetValue() + back.GetName()->Length()),
              ids);
+}
+
+// A variable whose OCTET STRING value is the text followed by a NUL, so that
+// the value itself can be handed back as a C string.
+static std::unique_ptr<SNMP_Variable> StringVar(const std::string &text)
+{
+   std::vector<uint8_t> b = {0x06, 0x01, 0x2B, 0x04, (uint8_t)(text.size() + 1)};
+   b.insert(b.end(), text.begin(), text.end());
+   b.push_back(0);
+   auto v = std::make_unique<SNMP_Variable>();
+   EXPECT_EQ(v->Parse(b.data(), (uint32_t)b.size()), 1);
+   return v;
+}
+
+static std::string OidOf(SNMP_ObjectId *oid)
+{
+   return oid->GetValueAsText();
+}
+
+// Every setter copies its source before it releases what it replaces: a
+// source inside the object's own value is read whole (checked under ASan).
+TEST(Setters, SourceInsideOwnValue)
+{
+   const std::string longText(60, 'x');  // beyond a variable's inline value bytes
+   const std::string shortText = "inline value";
+   std::vector<uint32_t> longOid = {1, 3, 6, 1, 4, 1, 8072};
+   for (uint32_t i = 0; i < 20; i++)
+      longOid.push_back(100 + i);  // beyond an OID's inline sub-identifiers
+   const std::string longOidText = [&] {
+      std::string t;
+      for (uint32_t v : longOid)
+         t += "." + std::to_string(v);
+      return t;
+   }();
+   struct Case
+   {
+      const char *what;
+      std::function<std::string()> run;
+      std::string expected;
+   };
+   const Case cases[] = {
+      {"string from its own heap value",
+       [&] {
+          auto v = StringVar(longText);
+          v->SetValueFromString(ASN_TYPE_OCTET_STRING, (const char *)v->GetValue());
+          return Text(v.get());
+       },
+       longText},
+      {"string from the tail of its heap value",
+       [&] {
+          auto v = StringVar(longText + "tail");
+          v->SetValueFromString(ASN_TYPE_OCTET_STRING, (const char *)v->GetValue() + 58);
+          return Text(v.get());
+       },
+       "xxtail"},
+      {"string from inside its inline value",
+       [&] {
+          auto v = StringVar(shortText);
+          v->SetValueFromString(ASN_TYPE_OCTET_STRING, (const char *)v->GetValue() + 7);
+          return Text(v.get());
+       },
+       "value"},
+      {"OID from its own text",
+       [&] {
+          auto v = StringVar(longOidText);
+          v->SetValueFromString(ASN_TYPE_OBJECT_ID, (const char *)v->GetValue());
+          return Text(v.get(), 64);
+       },
+       longOidText.substr(0, 63)},
+      {"integer from its own text",
+       [&] {
+          auto v = StringVar("-12345");
+          v->SetValueFromString(ASN_TYPE_INTEGER, (const char *)v->GetValue());
+          return Text(v.get());
+       },
+       "-12345"},
+      {"object id from its own heap array",
+       [&] {
+          SNMP_ObjectId oid((uint32_t)longOid.size(), longOid.data());
+          oid.SetValue(oid.GetValue(), oid.Length());
+          return OidOf(&oid);
+       },
+       longOidText},
+      {"object id from the tail of its heap array",
+       [&] {
+          SNMP_ObjectId oid((uint32_t)longOid.size(), longOid.data());
+          oid.SetValue(oid.GetValue() + 24, 3);
+          return OidOf(&oid);
+       },
+       ".117.118.119"},
+      {"object id from inside its inline array",
+       [&] {
+          const uint32_t ids[] = {1, 3, 6, 1, 2, 1};
+          SNMP_ObjectId oid(6, ids);
+          oid.SetValue(oid.GetValue() + 2, 4);
+          return OidOf(&oid);
+       },
+       ".6.1.2.1"},
+      {"MIB node name from its own name",
+       [&] {
+          SNMP_MIBObject node(5, "sysName");
+          node.SetName(node.Name());
+          node.SetName(node.Name() + 3);
+          return std::string(node.Name());
+       },
+       "Name"},
+      {"MIB node description from its own description",
+       [&] {
+          SNMP_MIBObject node(5, "sysName", 1, 2, 3, "An administratively-assigned name");
+          node.SetInfo(4, 5, 6, node.Description());
+          node.SetInfo(4, 5, 6, node.Description() + 3);
+          return std::string(node.Description());
+       },
+       "administratively-assigned name"},
+   };
+   for (const Case &c : cases)
+   {
+      SCOPED_TRACE(c.what);
+      EXPECT_EQ(c.run(), c.expected);
+   }
 }

@@ -29,6 +29,24 @@ struct FreeDeleter
    void operator()(void *p) const { free(p); }
 };
 
+/* ---- Debug checks ----
+   ZB_CHECK states an invariant of the library's own code, never a property of
+   its input. It is active in Debug builds and in sanitizer and fuzz builds,
+   where a broken invariant aborts with its place; release builds drop it. */
+#if !defined(NDEBUG) || defined(__SANITIZE_ADDRESS__)
+#define ZB_CHECKS_ACTIVE 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZB_CHECKS_ACTIVE 1
+#endif
+#endif
+[[noreturn]] void ZbCheckFailed(const char *what, const char *file, int line);
+#ifdef ZB_CHECKS_ACTIVE
+#define ZB_CHECK(cond) ((cond) ? (void)0 : ZbCheckFailed(#cond, __FILE__, __LINE__))
+#else
+#define ZB_CHECK(cond) ((void)0)
+#endif
+
 /* ---- Byte order ---- */
 static inline uint16_t GetBE16(const uint8_t *p) { return (uint16_t)((p[0] << 8) | p[1]); }
 static inline uint32_t GetBE32(const uint8_t *p)
@@ -72,8 +90,9 @@ static inline int BerReadHeader(const uint8_t *data, uint32_t available, uint32_
 
 /* Decodes a primitive content into its in-memory form (see the type table):
    32-bit kinds into 4 bytes, Counter64 into 8, OID into a BerOidValue, other
-   types copied. Fails (0) only for integer contents of a bad length; the
-   output is then untouched. */
+   types copied. Fails (0) for integer contents of a bad length, for an OID
+   content that BerDecodeOidInto rejects and when the OID array cannot be
+   allocated; the output is then untouched. */
 int BerDecodeValue(uint32_t type, const uint8_t *content, uint32_t length, void *out);
 
 /* Number of content octets BerEncodeValue produces for this value. */
@@ -87,9 +106,11 @@ static inline uint32_t BerHeaderLength(uint32_t contentLength)
 /* Writes identifier and minimal length octets; returns their count. out must
    have room for BerHeaderLength(contentLength) octets. */
 uint32_t BerWriteHeader(uint32_t type, uint32_t contentLength, uint8_t *out);
-/* Writes the content octets of a value; out must hold BerContentLength octets. */
+/* Writes the content octets of a value; out must hold BerContentLength octets,
+   and an OID must be BerOidWritable. */
 uint32_t BerEncodeValue(uint32_t type, const void *data, uint32_t length, uint8_t *out);
-/* Writes a complete element; 0 when it does not fit in outSize. */
+/* Writes a complete element; 0 when it does not fit in outSize, or for an OID
+   that is not BerOidWritable. */
 uint32_t BerWriteElement(uint32_t type, const void *data, uint32_t length, uint8_t *out,
                          uint32_t outSize);
 
@@ -153,15 +174,22 @@ static inline int BerGetElement(BerCursor *c, uint32_t *type, BerCursor *content
    return 1;
 }
 
-/* Decodes OBJECT IDENTIFIER content into ids, which has room for length + 1
-   sub-identifiers; returns the count (0 for an empty content). */
-uint32_t BerDecodeOidInto(const uint8_t *content, uint32_t length, uint32_t *ids);
+/* Decodes OBJECT IDENTIFIER content (X.690 8.19) into ids, which has room
+   for length + 1 sub-identifiers, and stores their count (0 for an empty
+   content). The first sub-identifier v, of one or more octets, holds the
+   first two arcs: 0.v below 40, 1.(v - 40) below 80, else 2.(v - 80).
+   Fails (0, *count untouched, ids may be written) when the content ends
+   inside a sub-identifier or holds an arc of 2^32 or more: cutting either
+   would alias another, real OID. */
+int BerDecodeOidInto(const uint8_t *content, uint32_t length, uint32_t *ids, uint32_t *count);
 
 /* ---- Access to SNMP_ObjectId internals ---- */
 struct ZbOidAccess
 {
-   /* Replaces the value with the OID that BER content encodes. */
-   static void Decode(SNMP_ObjectId *oid, const uint8_t *content, uint32_t length);
+   /* Replaces the value with the OID that BER content encodes; 0 when the
+      content is no valid OID or its array cannot be allocated, and the
+      object is then left as it was. */
+   static int Decode(SNMP_ObjectId *oid, const uint8_t *content, uint32_t length);
 };
 
 /* ---- Writing in place ----
@@ -187,10 +215,19 @@ static inline uint64_t BerContentBound(uint32_t type, uint32_t length)
       case ASN_TYPE_NULL:
          return 0;
       case ASN_TYPE_OBJECT_ID:
-         return (length / 4 < 2) ? 0 : 1 + 5 * (uint64_t)(length / 4 - 2);
+         /* The first two arcs take up to five octets (2.(2^32 - 1) is
+            2^32 + 79), every further arc up to five. */
+         return (length / 4 < 2) ? 0 : 5 * (uint64_t)(length / 4 - 1);
       default:
          return length;
    }
+}
+/* Largest whole element for this value: its content bound and the longest
+   header. An element is written with two octets kept for its header and moved
+   when it needs the long form, so the longest header covers that move too. */
+static inline uint64_t BerElementBound(uint32_t type, uint32_t length)
+{
+   return BER_MAX_HEADER + BerContentBound(type, length);
 }
 uint8_t *BerCloseLongElement(uint8_t *start, uint32_t type, uint8_t *end);
 /* Writes the header of the element that starts at start and whose content
@@ -207,28 +244,50 @@ static inline uint8_t *BerCloseElement(uint8_t *start, uint32_t type, uint8_t *e
    }
    return BerCloseLongElement(start, type, end);
 }
-/* Writes OBJECT IDENTIFIER content (X.690 8.19: the first two sub-identifiers
-   in one octet, then base-128 groups); returns its length. */
+/* 1 when an OID can be written so that it reads back the same: X.690 8.19.4
+   packs the first two arcs into one number, which leaves room for a first
+   arc of 0, 1 or 2 and, under 0 and 1, a second arc below 40. An OID of
+   fewer than two arcs is written as an empty content. */
+static inline int BerOidWritable(const uint32_t *ids, uint32_t count)
+{
+   return count < 2 || (ids[0] < 2 ? ids[1] < 40 : ids[0] == 2);
+}
+/* Writes one sub-identifier in base-128 groups, most significant first,
+   every group but the last with its top bit set; returns the end. Further
+   arcs are 32-bit values; the first sub-identifier (40 * first + second)
+   may need 35 bits. */
+template <typename T>
+static inline uint8_t *BerPutSubId(T v, uint8_t *p)
+{
+   if (v < 0x80)
+   {
+      *p++ = (uint8_t)v; /* the common case: one group */
+      return p;
+   }
+   int shift = 28;
+   while ((v >> shift) == 0)
+      shift -= 7;
+   for (; shift > 0; shift -= 7)
+      *p++ = (uint8_t)(0x80 | ((v >> shift) & 0x7F));
+   *p++ = (uint8_t)(v & 0x7F);
+   return p;
+}
+/* Writes OBJECT IDENTIFIER content (X.690 8.19: 40 * first + second as one
+   sub-identifier, then the further arcs); returns its length. The OID must
+   be BerOidWritable. */
 static inline uint32_t BerEncodeOid(const uint32_t *ids, uint32_t count, uint8_t *out)
 {
    if (count < 2)
       return 0;
-   uint8_t *p = out;
-   *p++ = (uint8_t)(40 * ids[0] + ids[1]);
+   ZB_CHECK(BerOidWritable(ids, count));
+   uint8_t *p = BerPutSubId(40 * (uint64_t)ids[0] + ids[1], out);
    for (uint32_t i = 2; i < count; i++)
    {
       uint32_t v = ids[i];
       if (v < 0x80)
-      {
          *p++ = (uint8_t)v; /* the common case: one group */
-         continue;
-      }
-      int shift = 28;
-      while ((v >> shift) == 0)
-         shift -= 7;
-      for (; shift > 0; shift -= 7)
-         *p++ = (uint8_t)(0x80 | ((v >> shift) & 0x7F));
-      *p++ = (uint8_t)(v & 0x7F);
+      else
+         p = BerPutSubId(v, p);
    }
    return (uint32_t)(p - out);
 }

@@ -93,13 +93,15 @@ static bool WantsHelp(int argc, char **argv)
 
 // ---- Numbers, OIDs, hosts ----
 
+// Numbers on the command line are decimal, as Net-SNMP's tools read them: a
+// leading zero is no octal prefix, and "0x10" is no number.
 bool ParseUnsigned(const char *text, uint64_t max, uint64_t *out)
 {
    if (text == nullptr || *text == 0 || *text == '-' || *text == '+' || *text == ' ')
       return false;
    errno = 0;
    char *end = nullptr;
-   unsigned long long v = strtoull(text, &end, 0);
+   unsigned long long v = strtoull(text, &end, 10);
    if (errno != 0 || *end != 0 || v > max)
       return false;
    *out = v;
@@ -112,7 +114,7 @@ bool ParseSigned32(const char *text, int32_t *out)
       return false;
    errno = 0;
    char *end = nullptr;
-   long long v = strtoll(text, &end, 0);
+   long long v = strtoll(text, &end, 10);
    if (errno != 0 || *end != 0 || v < INT32_MIN || v > INT32_MAX)
       return false;
    *out = (int32_t)v;

@@ -88,27 +88,47 @@ int CmdGet(const char *command, uint32_t pduCommand, int argc, char **argv)
    return ReportResponse(response.get());
 }
 
-static bool ValidValue(uint32_t type, const char *value)
+// Checks a value given on the command line and gives the text to store with
+// SetValueFromString. Numbers are read in decimal, as snmpset reads them
+// ("010" is ten), and handed on without leading zeros, because the library
+// reads number texts with the C prefixes (a leading 0 for octal, 0x for hex).
+static bool ValueText(uint32_t type, const char *value, std::string *text)
 {
    uint64_t u;
    int32_t s;
    struct in_addr addr;
    switch (type)
    {
-      case ASN_TYPE_INTEGER: return ParseSigned32(value, &s);
+      case ASN_TYPE_INTEGER:
+         if (!ParseSigned32(value, &s))
+            return false;
+         *text = std::to_string(s);
+         return true;
       case ASN_TYPE_COUNTER32:
       case ASN_TYPE_GAUGE32:
       case ASN_TYPE_TIMETICKS:
-      case ASN_TYPE_UINTEGER32: return ParseUnsigned(value, 0xFFFFFFFFu, &u);
-      case ASN_TYPE_COUNTER64: return ParseUnsigned(value, UINT64_MAX, &u);
-      case ASN_TYPE_IP_ADDRESS: return inet_pton(AF_INET, value, &addr) == 1;
+      case ASN_TYPE_UINTEGER32:
+      case ASN_TYPE_COUNTER64:
+         if (!ParseUnsigned(value, type == ASN_TYPE_COUNTER64 ? UINT64_MAX : 0xFFFFFFFFu, &u))
+            return false;
+         *text = std::to_string(u);
+         return true;
+      case ASN_TYPE_IP_ADDRESS:
+         if (inet_pton(AF_INET, value, &addr) != 1)
+            return false;
+         break;
       case ASN_TYPE_OBJECT_ID:
       {
          std::vector<uint32_t> oid;
-         return ParseOid(value, &oid);
+         if (!ParseOid(value, &oid))
+            return false;
+         break;
       }
-      default: return true;
+      default:
+         break;
    }
+   *text = value;
+   return true;
 }
 
 int CmdSet(int argc, char **argv)
@@ -128,10 +148,11 @@ int CmdSet(int argc, char **argv)
       uint32_t type = SNMPResolveDataType(o.args[i + 1].c_str());
       if (type == ASN_TYPE_NULL)
          return UsageError("invalid type '" + o.args[i + 1] + "'", "set");
-      if (!ValidValue(type, o.args[i + 2].c_str()))
+      std::string text;
+      if (!ValueText(type, o.args[i + 2].c_str(), &text))
          return UsageError("invalid value '" + o.args[i + 2] + "' for type " + o.args[i + 1], "set");
       auto v = std::make_unique<SNMP_Variable>(oid.data(), (uint32_t)oid.size());
-      v->SetValueFromString(type, o.args[i + 2].c_str());
+      v->SetValueFromString(type, text.c_str());
       vars.push_back(std::move(v));
    }
    Session session;

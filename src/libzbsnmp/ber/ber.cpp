@@ -24,16 +24,47 @@ static int DecodeInteger(const uint8_t *content, uint32_t length, uint32_t width
    return 1;
 }
 
-uint32_t BerDecodeOidInto(const uint8_t *content, uint32_t length, uint32_t *ids)
+int BerDecodeOidInto(const uint8_t *content, uint32_t length, uint32_t *ids, uint32_t *countOut)
 {
    if (length == 0)
+   {
+      *countOut = 0;
+      return 1;
+   }
+   /* X.690 8.19: every sub-identifier ends with an octet whose top bit is
+      clear; a content that ends inside one is no OID. */
+   if (content[length - 1] & 0x80)
       return 0;
-   /* The first octet always stands alone for the first two arcs. */
-   ids[0] = content[0] / 40;
-   ids[1] = content[0] % 40;
+   /* The first sub-identifier is 40 * first + second; under the first arc 2
+      the second arc takes the rest, so it may span several octets and reach
+      2^32 - 1 + 80. */
+   const uint64_t firstMax = 0xFFFFFFFFULL + 80;
+   uint64_t first = content[0] & 0x7F;
+   uint32_t i = 1;
+   while (content[i - 1] & 0x80)  /* ends within the content: its last octet is clear */
+   {
+      first = (first << 7) | (content[i++] & 0x7F);
+      if (first > firstMax)
+         return 0;
+   }
+   if (first < 40)
+   {
+      ids[0] = 0;
+      ids[1] = (uint32_t)first;
+   }
+   else if (first < 80)
+   {
+      ids[0] = 1;
+      ids[1] = (uint32_t)(first - 40);
+   }
+   else
+   {
+      ids[0] = 2;
+      ids[1] = (uint32_t)(first - 80);
+   }
    uint32_t count = 2;
    uint32_t acc = 0;
-   for (uint32_t i = 1; i < length; i++)
+   for (; i < length; i++)
    {
       uint8_t b = content[i];
       if (b < 0x80 && acc == 0)
@@ -41,6 +72,10 @@ uint32_t BerDecodeOidInto(const uint8_t *content, uint32_t length, uint32_t *ids
          ids[count++] = b;  /* the common case: a one-octet sub-identifier */
          continue;
       }
+      /* Seven more bits would pass 2^32 - 1: such an arc cannot be held, and
+         cutting it would alias another OID. */
+      if (acc > (0xFFFFFFFFU >> 7))
+         return 0;
       acc = (acc << 7) | (b & 0x7F);
       if ((b & 0x80) == 0)
       {
@@ -48,8 +83,8 @@ uint32_t BerDecodeOidInto(const uint8_t *content, uint32_t length, uint32_t *ids
          acc = 0;
       }
    }
-   /* An unfinished last group is dropped. */
-   return count;
+   *countOut = count;
+   return 1;
 }
 
 int BerDecodeValue(uint32_t type, const uint8_t *content, uint32_t length, void *out)
@@ -76,10 +111,16 @@ int BerDecodeValue(uint32_t type, const uint8_t *content, uint32_t length, void 
       BerOidValue *oid = (BerOidValue *)out;
       if (length == 0)
          return 1;
-      uint32_t *ids = (uint32_t *)malloc(((size_t)length + 1) * sizeof(uint32_t));
-      if (ids == nullptr)
+      if ((size_t)length > SIZE_MAX / sizeof(uint32_t) - 1)
          return 0;
-      oid->count = BerDecodeOidInto(content, length, ids);
+      uint32_t *ids = (uint32_t *)malloc(((size_t)length + 1) * sizeof(uint32_t));
+      uint32_t count;
+      if (ids == nullptr || !BerDecodeOidInto(content, length, ids, &count))
+      {
+         free(ids);
+         return 0;
+      }
+      oid->count = count;
       oid->ids = ids;
       return 1;
    }
@@ -149,7 +190,8 @@ uint32_t BerContentLength(uint32_t type, const void *data, uint32_t length)
       if (count < 2)
          return 0;
       const uint8_t *bytes = (const uint8_t *)data;
-      uint32_t total = 1;
+      uint64_t first = 40 * (uint64_t)LoadU32(bytes) + LoadU32(bytes + 4);
+      uint32_t total = (first <= 0xFFFFFFFFU) ? SubIdLength((uint32_t)first) : 5;
       for (uint32_t i = 2; i < count; i++)
          total += SubIdLength(LoadU32(bytes + (size_t)i * 4));
       return total;
@@ -227,6 +269,8 @@ uint32_t BerWriteElement(uint32_t type, const void *data, uint32_t length, uint8
                          uint32_t outSize)
 {
    if (outSize < 2)
+      return 0;
+   if (type == ASN_TYPE_OBJECT_ID && !BerOidWritable((const uint32_t *)data, length / 4))
       return 0;
    uint32_t contentLength = BerContentLength(type, data, length);
    uint32_t header = BerHeaderLength(contentLength);

@@ -86,3 +86,11 @@ uint64_t zb_bswap_64(uint64_t v)
    v = ((v & 0x00FF00FF00FF00FFULL) << 8) | ((v >> 8) & 0x00FF00FF00FF00FFULL);
    return v;
 }
+
+/* Defined in every build, so that code compiled with the checks links with a
+   library compiled without them. */
+void ZbCheckFailed(const char *what, const char *file, int line)
+{
+   fprintf(stderr, "libzbsnmp: internal check failed: %s (%s:%d)\n", what, file, line);
+   abort();
+}

@@ -99,22 +99,47 @@ static uint32_t *Storage(uint32_t *inlineIds, uint32_t capacity)
 {
    if (capacity <= SNMP_OID_INLINE_IDS)
       return inlineIds;
+   if ((size_t)capacity > SIZE_MAX / sizeof(uint32_t))
+      return nullptr;
    return (uint32_t *)malloc((size_t)capacity * sizeof(uint32_t));
 }
 
-void ZbOidAccess::Decode(SNMP_ObjectId *oid, const uint8_t *content, uint32_t length)
+int ZbOidAccess::Decode(SNMP_ObjectId *oid, const uint8_t *content, uint32_t length)
 {
-   uint32_t *ids = (length > 0) ? Storage(oid->m_inline, length + 1) : nullptr;
-   uint32_t count = (ids != nullptr) ? BerDecodeOidInto(content, length, ids) : 0;
+   uint32_t count = 0;
+   uint32_t *ids = nullptr;
+   if (length > 0)
+   {
+      /* Room for length + 1 sub-identifiers; the inline array is decoded into
+         directly unless it holds the current value, which must survive a
+         failed decode. */
+      uint32_t local[SNMP_OID_INLINE_IDS];
+      if (length < SNMP_OID_INLINE_IDS)
+         ids = (oid->m_subIds == oid->m_inline) ? local : oid->m_inline;
+      else if ((size_t)length < SIZE_MAX / sizeof(uint32_t))
+         ids = (uint32_t *)malloc(((size_t)length + 1) * sizeof(uint32_t));
+      if (ids == nullptr)
+         return 0;
+      if (!BerDecodeOidInto(content, length, ids, &count))
+      {
+         if (ids != local && ids != oid->m_inline)
+            free(ids);
+         return 0;
+      }
+      if (ids == local)
+      {
+         memcpy(oid->m_inline, local, (size_t)count * sizeof(uint32_t));
+         ids = oid->m_inline;
+      }
+   }
    if (oid->m_subIds != oid->m_inline && oid->m_subIds != ids)
       free(oid->m_subIds);
    free(oid->m_text);
    oid->m_text = nullptr;
-   oid->m_subIds = (count > 0) ? ids : nullptr;
-   if (count == 0 && ids != nullptr && ids != oid->m_inline)
-      free(ids);
+   oid->m_subIds = ids;
    oid->m_subIdCount = count;
    oid->m_hasValue = true;
+   return 1;
 }
 
 void SNMP_ObjectId::ConvertToText()
@@ -146,7 +171,7 @@ const char *SNMP_ObjectId::GetValueAsText()
       return "(null)";
    if (m_text == nullptr)
       ConvertToText();
-   return (m_text != nullptr) ? m_text : "";
+   return (m_text != nullptr) ? m_text : ""; /* the text could not be allocated */
 }
 
 int SNMP_ObjectId::Compare(const uint32_t *value, uint32_t length) const

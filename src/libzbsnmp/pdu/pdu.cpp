@@ -18,7 +18,8 @@ SNMP_PDU::SNMP_PDU()
     : m_version(0), m_command(SNMP_CMD_INVALID), m_community(nullptr), m_variableCount(0),
       m_variableCapacity(0), m_variables(nullptr), m_trapId(nullptr), m_trapType(0),
       m_specificTrapType(0), m_timeStamp(0), m_agentAddress{0, 0, 0, 0}, m_requestId(0),
-      m_errorCode(0), m_errorIndex(0), m_slab(nullptr), m_slabSize(0), m_slabUsed(0)
+      m_errorCode(0), m_errorIndex(0), m_slab(nullptr), m_slabSize(0), m_slabUsed(0),
+      m_slabFirst(0)
 {
 }
 
@@ -37,20 +38,28 @@ SNMP_PDU::~SNMP_PDU()
    delete m_trapId;
    for (uint32_t i = 0; i < m_variableCount; i++)
    {
-      SNMP_Variable *v = m_variables[i];
-      if (v >= m_slab && v < m_slab + m_slabUsed)
-         v->~SNMP_Variable();
+      /* The slab's variables are the run of m_slabUsed bindings that starts
+         at m_slabFirst; every other one was made with new. */
+      if (i - m_slabFirst < m_slabUsed)
+         m_variables[i]->~SNMP_Variable();
       else
-         delete v;
+         delete m_variables[i];
    }
    free(m_variables);
    free(m_slab);
 }
 
+/* Room for at least capacity bindings; the array grows geometrically. */
 int SNMP_PDU::Reserve(uint32_t capacity)
 {
    if (capacity <= m_variableCapacity)
       return 1;
+   uint32_t doubled = (m_variableCapacity < 4) ? 4
+                      : (m_variableCapacity > 0x7FFFFFFF) ? capacity : m_variableCapacity * 2;
+   if (capacity < doubled)
+      capacity = doubled;
+   if ((size_t)capacity > SIZE_MAX / sizeof(SNMP_Variable *))
+      return 0;
    SNMP_Variable **vars =
        (SNMP_Variable **)realloc(m_variables, (size_t)capacity * sizeof(SNMP_Variable *));
    if (vars == nullptr)
@@ -62,9 +71,9 @@ int SNMP_PDU::Reserve(uint32_t capacity)
 
 void SNMP_PDU::BindVariable(SNMP_Variable *var)
 {
-   /* The array grows geometrically. */
-   if (m_variableCount == m_variableCapacity &&
-       !Reserve(m_variableCapacity < 4 ? 4 : m_variableCapacity * 2))
+   if (var == nullptr)
+      return; /* nothing to bind: a null slot would only break Encode */
+   if (!Reserve(m_variableCount + 1))
    {
       delete var; /* ownership was handed over: nothing may leak */
       return;
@@ -145,11 +154,14 @@ int SNMP_PDU::ParseVarBinds(const uint8_t *data, uint32_t length)
    BerCursor skipped;
    while (scan.left > 0 && BerGetElement(&scan, &type, &skipped))
       count++;
-   Reserve(m_variableCount + count);
-   if (m_slab == nullptr && count > 0)
+   if (count > 0xFFFFFFFFU - m_variableCount || !Reserve(m_variableCount + count))
+      return 0;
+   if (m_slab == nullptr && count > 0 && (size_t)count <= SIZE_MAX / sizeof(SNMP_Variable))
    {
+      /* Without a slab the bindings are made one by one. */
       m_slab = (SNMP_Variable *)malloc((size_t)count * sizeof(SNMP_Variable));
       m_slabSize = (m_slab != nullptr) ? count : 0;
+      m_slabFirst = m_variableCount;
    }
    while (list.left > 0)
    {
@@ -164,7 +176,10 @@ int SNMP_PDU::ParseVarBinds(const uint8_t *data, uint32_t length)
 
 int SNMP_PDU::ParseVariable(const uint8_t *data, uint32_t length)
 {
-   if (m_slabUsed < m_slabSize && m_variableCount < m_variableCapacity)
+   /* The slab takes the next binding while its run is the array's tail, so
+      that its variables stay one run. */
+   if (m_slabUsed < m_slabSize && m_variableCount == m_slabFirst + m_slabUsed &&
+       m_variableCount < m_variableCapacity)
    {
       SNMP_Variable *var = new (m_slab + m_slabUsed) SNMP_Variable();
       if (!var->Parse(data, length))
@@ -176,13 +191,13 @@ int SNMP_PDU::ParseVariable(const uint8_t *data, uint32_t length)
       m_variables[m_variableCount++] = var;
       return 1;
    }
-   SNMP_Variable *var = new SNMP_Variable();
-   if (!var->Parse(data, length))
+   SNMP_Variable *var = new (std::nothrow) SNMP_Variable();
+   if (var == nullptr || !var->Parse(data, length) || !Reserve(m_variableCount + 1))
    {
       delete var;
       return 0;
    }
-   BindVariable(var);
+   m_variables[m_variableCount++] = var;
    return 1;
 }
 
@@ -194,9 +209,14 @@ int SNMP_PDU::ParseTrapPDU(const uint8_t *data, uint32_t length)
 
    if (!BerGetElement(&c, &type, &field) || type != ASN_TYPE_OBJECT_ID)
       return 0;
+   SNMP_ObjectId *enterprise = new (std::nothrow) SNMP_ObjectId();
+   if (enterprise == nullptr || !ZbOidAccess::Decode(enterprise, field.p, field.left))
+   {
+      delete enterprise;
+      return 0;
+   }
    delete m_trapId;
-   m_trapId = new SNMP_ObjectId();
-   ZbOidAccess::Decode(m_trapId, field.p, field.left);
+   m_trapId = enterprise;
 
    if (!BerGetElement(&c, &type, &field) || type != ASN_TYPE_IP_ADDRESS || field.left != 4)
       return 0;
@@ -213,18 +233,19 @@ int SNMP_PDU::ParseTrapPDU(const uint8_t *data, uint32_t length)
    if (!ParseVarBinds(c.p, c.left))
       return 0;
 
+   /* The identifier grows on the heap: a failed allocation leaves it short,
+      and the trap is not delivered under a wrong identifier. */
    if (m_trapType >= SNMP_TRAP_COLD_START && m_trapType <= SNMP_TRAP_EGP_NEIGHBOR_LOSS)
    {
       m_trapId->SetValue(STANDARD_TRAP_OIDS[m_trapType], 10);
+      return m_trapId->Length() == 10;
    }
-   else
-   {
-      /* Enterprise-specific, and any generic-trap outside the six standard
-         rows (negative values included): enterprise.0.specific. */
-      m_trapId->Extend(0);
-      m_trapId->Extend((uint32_t)m_specificTrapType);
-   }
-   return 1;
+   /* Enterprise-specific, and any generic-trap outside the six standard rows
+      (negative values included): enterprise.0.specific. */
+   uint32_t enterpriseLength = m_trapId->Length();
+   m_trapId->Extend(0);
+   m_trapId->Extend((uint32_t)m_specificTrapType);
+   return m_trapId->Length() == enterpriseLength + 2;
 }
 
 int SNMP_PDU::ParseTrap2PDU(const uint8_t *data, uint32_t length)
@@ -237,8 +258,14 @@ int SNMP_PDU::ParseTrap2PDU(const uint8_t *data, uint32_t length)
    if (count == 0) /* no trap identifier: nothing to normalise */
       return 0;
    const uint32_t *ids = (const uint32_t *)m_variables[1]->GetValue();
+   SNMP_ObjectId *trapId = new (std::nothrow) SNMP_ObjectId(count, ids);
+   if (trapId == nullptr || trapId->Length() != count)
+   {
+      delete trapId;
+      return 0;
+   }
    delete m_trapId;
-   m_trapId = new SNMP_ObjectId(count, ids);
+   m_trapId = trapId;
    uint32_t last = ids[count - 1];
    if (count == 10 && m_trapId->Compare(STANDARD_TRAP_PREFIX, 9) == OID_CMP_LONGER)
    {

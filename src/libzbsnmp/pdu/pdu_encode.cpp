@@ -42,15 +42,28 @@ uint32_t SNMP_PDU::Encode(uint8_t **buffer)
    if (tag == 0 || m_community == nullptr || buffer == nullptr)
       return 0;
    bool v1trap = (tag == ASN_PDU_TRAP);
-   if (v1trap && m_trapId == nullptr)
+   if (v1trap && (m_trapId == nullptr || !BerOidWritable(m_trapId->GetValue(), m_trapId->Length())))
       return 0;
 
    /* The block is sized from an upper bound and the message written in place,
       inside out by nesting: every element's content is produced once and
       its header closed behind it. */
-   uint64_t bound = 8 * BER_MAX_HEADER + 4 * 9 + strlen(m_community);
+   size_t communityLength = strlen(m_community);
+   if (communityLength > 0xFFFFFFFFU)
+      return 0;
+   const uint64_t integerField = BerElementBound(ASN_TYPE_INTEGER, 4);
+   uint64_t bound = BER_MAX_HEADER                                       /* message SEQUENCE */
+                    + integerField                                       /* version */
+                    + BerElementBound(ASN_TYPE_OCTET_STRING, (uint32_t)communityLength)
+                    + BER_MAX_HEADER                                     /* PDU */
+                    + BER_MAX_HEADER;                                    /* binding list */
    if (v1trap)
-      bound += BerContentBound(ASN_TYPE_OBJECT_ID, m_trapId->Length() * 4) + 4;
+      bound += BerElementBound(ASN_TYPE_OBJECT_ID, m_trapId->Length() * 4)  /* enterprise */
+               + BerElementBound(ASN_TYPE_IP_ADDRESS, 4)                   /* agent-addr */
+               + 2 * integerField                           /* generic-trap, specific-trap */
+               + BerElementBound(ASN_TYPE_TIMETICKS, 4);    /* time-stamp */
+   else
+      bound += 3 * integerField;  /* request-id, error-status, error-index */
    for (uint32_t i = 0; i < m_variableCount; i++)
    {
       uint64_t b = ZbVariableBound(m_variables[i]);
@@ -67,7 +80,7 @@ uint32_t SNMP_PDU::Encode(uint8_t **buffer)
    uint32_t trapType = (uint32_t)m_trapType, specific = (uint32_t)m_specificTrapType;
    uint8_t *p = out + 2;  /* message content */
    p = PutElement(p, ASN_TYPE_INTEGER, &m_version, 4);
-   p = PutElement(p, ASN_TYPE_OCTET_STRING, m_community, (uint32_t)strlen(m_community));
+   p = PutElement(p, ASN_TYPE_OCTET_STRING, m_community, (uint32_t)communityLength);
    uint8_t *pdu = p;
    p += 2;
    if (v1trap)
@@ -84,13 +97,18 @@ uint32_t SNMP_PDU::Encode(uint8_t **buffer)
       p = PutElement(p, ASN_TYPE_INTEGER, &m_errorCode, 4);
       p = PutElement(p, ASN_TYPE_INTEGER, &m_errorIndex, 4);
    }
+   ZB_CHECK((uint64_t)(p - out) <= bound);
    uint8_t *list = p;
    p += 2;
    for (uint32_t i = 0; i < m_variableCount; i++)
+   {
       p = ZbVariablePut(m_variables[i], p);
+      ZB_CHECK((uint64_t)(p - out) <= bound);
+   }
    p = BerCloseElement(list, ASN_TYPE_SEQUENCE, p);
    p = BerCloseElement(pdu, tag, p);
    p = BerCloseElement(out, ASN_TYPE_SEQUENCE, p);
+   ZB_CHECK((uint64_t)(p - out) <= bound);
    *buffer = out;
    return (uint32_t)(p - out);
 }

@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <new>
+
 #ifdef _WIN32
 #include <winsock2.h>
 #else
@@ -61,10 +63,10 @@ int SNMP_Variable::Parse(const uint8_t *data, uint32_t length)
    BerCursor c = {data, length};
    uint32_t type;
    BerCursor name, value;
-   if (!BerGetElement(&c, &type, &name) || type != ASN_TYPE_OBJECT_ID)
+   if (!BerGetElement(&c, &type, &name) || type != ASN_TYPE_OBJECT_ID ||
+       !ZbOidAccess::Decode(&m_nameStorage, name.p, name.left))
       return 0;
    m_name = &m_nameStorage;
-   ZbOidAccess::Decode(m_name, name.p, name.left);
 
    if (!BerGetElement(&c, &type, &value))
       return 0;
@@ -94,41 +96,63 @@ int SNMP_Variable::Parse(const uint8_t *data, uint32_t length)
          return 0;
       uint32_t ids[SNMP_VALUE_INLINE_BYTES / 4];
       uint32_t *dest = (m_value == m_inlineValue) ? ids : (uint32_t *)m_value;
-      uint32_t count = BerDecodeOidInto(value.p, value.left, dest);
+      uint32_t count;
+      if (!BerDecodeOidInto(value.p, value.left, dest, &count))
+      {
+         ReleaseValue();
+         return 0;
+      }
       if (dest == ids)
          memcpy(m_value, ids, (size_t)count * 4);
       m_valueLength = count * 4;
       return 1;
    }
-   SetRawValue(value.p, value.left);
-   return 1;
+   return SetRawValue(value.p, value.left);
 }
 
-/* The value becomes a copy of length bytes (none for 0). */
-void SNMP_Variable::SetRawValue(const void *data, uint32_t length)
+/* The value becomes a copy of length bytes (none for 0). The source may lie
+   in the current value: it is copied before the old block is released. 0
+   when the copy cannot be allocated; the value is then empty. */
+int SNMP_Variable::SetRawValue(const void *data, uint32_t length)
 {
-   m_valueLength = 0;
+   uint8_t *block;
    if (length == 0)
-      ReleaseValue();
-   else if (AllocValue(length) != nullptr)
+      block = nullptr;
+   else if (length <= SNMP_VALUE_INLINE_BYTES)
+      block = m_inlineValue;
+   else if ((block = (uint8_t *)malloc(length)) == nullptr)
    {
-      memcpy(m_value, data, length);
-      m_valueLength = length;
+      ReleaseValue();
+      m_valueLength = 0;
+      return 0;
    }
+   if (length > 0)
+      memmove(block, data, length);  /* may overlap the inline buffer */
+   if (m_value != m_inlineValue && m_value != block)
+      free(m_value);
+   m_value = block;
+   m_valueLength = length;
+   return 1;
 }
 
 uint64_t ZbVariableBound(SNMP_Variable *var)
 {
+   if (var == nullptr)
+      return 0;
    SNMP_ObjectId *name = var->GetName();
    uint32_t type = var->GetType(), length = var->GetValueLength();
-   if (name == nullptr)
+   if (name == nullptr || !BerOidWritable(name->GetValue(), name->Length()))
       return 0;
-   /* A 32-bit or 64-bit kind must hold its whole number to be encoded. */
+   /* A 32-bit or 64-bit kind must hold its whole number to be encoded, and an
+      OID value must read back the same. */
    if (((type == ASN_TYPE_INTEGER || IsUnsigned32Kind(type)) && length < 4) ||
-       (type == ASN_TYPE_COUNTER64 && length < 8))
+       (type == ASN_TYPE_COUNTER64 && length < 8) ||
+       (type == ASN_TYPE_OBJECT_ID &&
+        !BerOidWritable((const uint32_t *)var->GetValue(), length / 4)))
       return 0;
-   return 3 * BER_MAX_HEADER + BerContentBound(ASN_TYPE_OBJECT_ID, name->Length() * 4) +
-          BerContentBound(type, length);
+   return BER_MAX_HEADER                                           /* binding SEQUENCE */
+          + BerElementBound(ASN_TYPE_OBJECT_ID, name->Length() * 4)  /* name */
+          + BerElementBound(type, length);                          /* value */
 }
 
 uint8_t *ZbVariablePut(SNMP_Variable *var, uint8_t *out)
@@ -139,7 +163,9 @@ uint8_t *ZbVariablePut(SNMP_Variable *var, uint8_t *out)
    p = BerCloseElement(p, ASN_TYPE_OBJECT_ID, content);
    content = p + 2 + BerEncodeValue(var->GetType(), var->GetValue(), var->GetValueLength(), p + 2);
    p = BerCloseElement(p, var->GetType(), content);
-   return BerCloseElement(out, ASN_TYPE_SEQUENCE, p);
+   uint8_t *end = BerCloseElement(out, ASN_TYPE_SEQUENCE, p);
+   ZB_CHECK((uint64_t)(end - out) <= ZbVariableBound(var));
+   return end;
 }
 
 uint32_t SNMP_Variable::Encode(uint8_t *buffer, uint32_t bufferSize)
@@ -228,7 +254,14 @@ SNMP_ObjectId *SNMP_Variable::GetValueAsObjectId()
 {
    if (m_type != ASN_TYPE_OBJECT_ID)
       return nullptr;
-   return new SNMP_ObjectId(m_valueLength / 4, (const uint32_t *)m_value);
+   uint32_t count = m_valueLength / 4;
+   SNMP_ObjectId *oid = new (std::nothrow) SNMP_ObjectId(count, (const uint32_t *)m_value);
+   if (oid != nullptr && oid->Length() != count)
+   {
+      delete oid; /* its array could not be allocated */
+      return nullptr;
+   }
+   return oid;
 }
 
 char *SNMP_Variable::GetValueAsMACAddr(char *buffer)
@@ -326,11 +359,11 @@ void SNMP_Variable::SetValueFromString(uint32_t type, const char *value)
    {
       uint32_t ids[OID_VALUE_PARSE_LIMIT];
       uint32_t count = SNMPParseOID(value, ids, OID_VALUE_PARSE_LIMIT);
-      if (count == 0)
+      /* Text that is no OID, and a value that cannot be allocated, give 0.0. */
+      if (count == 0 || !SetRawValue(ids, count * 4))
       {
          ids[0] = ids[1] = 0;
-         count = 2;
+         SetRawValue(ids, 8);
       }
-      SetRawValue(ids, count * 4);
    }
 }
