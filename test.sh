@@ -90,7 +90,7 @@ stage_valgrind() {
   for t in build-valgrind/tests/zbsnmp_tests build-valgrind/tests/api_smoke_test \
            build-valgrind/tests/zbsnmp_interop_tests; do
     echo "valgrind $t"
-    valgrind --quiet --leak-check=full --errors-for-leak-kinds=definite,indirect,possible \
+    ZBSNMP_ENGINE_BURST=5000 valgrind --quiet --leak-check=full --errors-for-leak-kinds=definite,indirect,possible \
       --error-exitcode=1 "$t" --gtest_brief=1
   done
 }

@@ -67,6 +67,7 @@ typedef int SNMP_SOCKET;
 #define SNMP_RC_FILE_IO_ERROR    11
 #define SNMP_RC_BAD_FILE_HEADER  12
 #define SNMP_RC_BAD_FILE_DATA    13
+#define SNMP_RC_CANCELLED        14
 
 /* Type codes: the whole BER identifier octet of a value */
 #define ASN_TYPE_INTEGER         0x02
@@ -427,6 +428,101 @@ private:
    uint32_t m_bytesHeld;
    uint32_t m_startOffset;
    uint8_t *m_buffer;
+};
+
+/* ---- Asynchronous request engine ----
+
+   SNMP_RequestEngine sends requests to many agents at once over one
+   unconnected UDP socket per address family and matches every answer to its
+   request by request id and the agent's address; an answer from another
+   address, with an unknown id, or a second answer to a request already
+   completed is dropped. Each request keeps its own time-out and number of
+   attempts and ends exactly once, in its completion callback.
+
+   The engine never owns the program's loop: GetSockets tells which sockets
+   to watch for readability, GetTimeout how long the caller may wait at most,
+   and Process does the work that is due (answers, time-outs, retransmissions,
+   queued sends). Run is a blocking loop built on those three calls for
+   programs without a loop of their own.
+
+   Flow control: at most SetWindow requests are outstanding (sent and not yet
+   answered); more are queued, already encoded, in submission order. With a
+   rate limit the engine starts at most that many new requests per second
+   (retransmissions are not delayed by it).
+
+   Threads: an engine, and every call on it, belongs to one thread at a time;
+   it takes no locks. Callbacks run on that thread, from inside Process, Run,
+   Cancel or the destructor, and may submit and cancel requests (the engine's
+   state is complete before a callback runs); a callback must not destroy the
+   engine. Distinct engines share nothing. */
+
+/* Completion of one request. status is SNMP_RC_SUCCESS with the response
+   (which now belongs to the callback: delete it), or a failure with response
+   NULL: SNMP_RC_TIMEOUT (every attempt went unanswered), SNMP_RC_COMM_ERROR
+   (the socket failed), SNMP_RC_CANCELLED (Cancel, or the engine was
+   destroyed). */
+typedef void (*SNMP_RequestCallback)(uint32_t status, SNMP_PDU *response, void *context);
+
+/* Submit flags */
+#define SNMP_ENGINE_BACKOFF 0x0001   /* each retransmission waits twice as long as the one before */
+
+class ZBSNMP_API SNMP_RequestEngine
+{
+public:
+   SNMP_RequestEngine();
+   /* Completes every request still pending with SNMP_RC_CANCELLED, then
+      closes the sockets. */
+   ~SNMP_RequestEngine();
+   SNMP_RequestEngine(const SNMP_RequestEngine &) = delete;
+   SNMP_RequestEngine &operator=(const SNMP_RequestEngine &) = delete;
+
+   /* Most requests outstanding at once (default 1000, at least 1). */
+   void SetWindow(uint32_t maxOutstanding);
+   /* Most new requests started per second; 0 (the default) is no limit. */
+   void SetRateLimit(uint32_t requestsPerSecond);
+
+   /* Submits a request to the agent at the given address (IPv4 or IPv6).
+      The engine takes the request PDU, assigns it an unpredictable request id
+      that no pending request of this engine uses, encodes it and deletes it,
+      also when the submission fails. timeout is per attempt in milliseconds
+      (0xFFFFFFFF: none), attempts the number of sends (at least 1). On
+      SNMP_RC_SUCCESS the callback will be called exactly once and *handle
+      (when given) identifies the request for Cancel; on any other result
+      (SNMP_RC_BAD_PARAMETERS, SNMP_RC_SOCKET_ERROR when no socket of the
+      address's family can be made) the callback is never called. */
+   uint32_t Submit(const struct sockaddr *agent, socklen_t agentLength, SNMP_PDU *request,
+                   uint32_t timeout, uint32_t attempts, uint32_t flags,
+                   SNMP_RequestCallback callback, void *context, uint64_t *handle = nullptr);
+   /* Ends a pending request at once: its callback runs with SNMP_RC_CANCELLED
+      before Cancel returns. 0 when the handle names no pending request. */
+   int Cancel(uint64_t handle);
+
+   /* The sockets to watch for readability (at most 2); their number. Ask
+      again after a Submit: a socket is made for each address family on first
+      use. */
+   uint32_t GetSockets(SNMP_SOCKET *sockets, uint32_t size) const;
+   /* Milliseconds the caller may wait for readability before calling
+      Process; 0 when work is due now, -1 when nothing is pending. */
+   int32_t GetTimeout() const;
+   /* Reads what the given socket holds (SNMP_INVALID_SOCKET: none is
+      readable), completes the requests that are answered or out of attempts,
+      retransmits those whose time-out ran out and sends queued requests. */
+   void Process(SNMP_SOCKET readable = SNMP_INVALID_SOCKET);
+   /* Waits and processes until no request is pending (SNMP_RC_SUCCESS) or
+      the time-out in milliseconds has passed (SNMP_RC_TIMEOUT; 0xFFFFFFFF: no
+      limit). */
+   uint32_t Run(uint32_t timeout = 0xFFFFFFFF);
+
+   /* Requests submitted and not yet completed; of those, sent and awaiting
+      an answer. */
+   uint32_t GetPendingCount() const;
+   uint32_t GetOutstandingCount() const;
+   /* Datagrams received and dropped: not a message, no pending request with
+      that id, or from another address than the request's agent. */
+   uint64_t GetDroppedCount() const;
+
+private:
+   struct ZbEngine *m_engine;
 };
 
 class ZBSNMP_API SNMP_MIBObject

@@ -19,8 +19,11 @@ uint16_t FreeUdpPort()
    return port;
 }
 
-bool SnmpdAgent::Start()
+bool SnmpdAgent::Start(uint32_t extraAgents)
 {
+   m_extra.clear();
+   for (uint32_t i = 0; i < extraAgents; i++)
+      m_extra.push_back("127.3." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1));
    std::string tmpl = (std::filesystem::temp_directory_path() / "zbsnmp-snmpd-XXXXXX").string();
    if (mkdtemp(&tmpl[0]) == nullptr)
       return false;
@@ -29,6 +32,8 @@ bool SnmpdAgent::Start()
    {
       m_port = FreeUdpPort();
       std::string listen = "udp:127.0.0.1:" + std::to_string(m_port);
+      for (const std::string &a : m_extra)
+         listen += ",udp:" + a + ":" + std::to_string(m_port);
       std::string conf = std::string(ZBSNMP_SOURCE_DIR) + "/tests/snmpd.conf";
       std::string log = m_dir + "/snmpd.log";
       pid_t pid = fork();

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 // A free UDP port of 127.0.0.1.
 uint16_t FreeUdpPort();
@@ -16,8 +17,11 @@ class SnmpdAgent
 public:
    ~SnmpdAgent() { Stop(); }
    // Starts snmpd on 127.0.0.1 at a free port with tests/snmpd.conf and waits
-   // until it answers.
-   bool Start();
+   // until it answers. With extraAgents, the same snmpd also serves that many
+   // more loopback addresses (127.3.x.y) at the same port: one agent each.
+   bool Start(uint32_t extraAgents = 0);
+   // The addresses it serves besides 127.0.0.1 ("127.3.0.1", ...).
+   const std::vector<std::string> &ExtraAddresses() const { return m_extra; }
    // Stops it by PID and removes its state directory.
    void Stop();
    uint16_t Port() const { return m_port; }
@@ -29,6 +33,7 @@ private:
    pid_t m_pid = -1;
    uint16_t m_port = 0;
    std::string m_dir;
+   std::vector<std::string> m_extra;
 };
 
 #endif

@@ -80,6 +80,7 @@ int CmdGet(const char *command, uint32_t pduCommand, int argc, char **argv);
 int CmdSet(int argc, char **argv);
 int CmdWalk(int argc, char **argv);
 int CmdTraps(int argc, char **argv);
+int CmdPoll(int argc, char **argv);
 int CmdMib(int argc, char **argv);
 
 #endif

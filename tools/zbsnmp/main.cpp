@@ -23,6 +23,7 @@ static const char *const kUsage =
     "  walk  [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] HOST[:PORT] [OID]\n"
     "  set   [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] HOST[:PORT] OID TYPE VALUE...\n"
     "  traps [-p PORT] [-n COUNT] [-t TIMEOUT_MS]\n"
+    "  poll  -f TARGETS [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] [-o text|json] OID...\n"
     "  mib print FILE\n"
     "  mib info FILE\n"
     "  mib build [-z] [--no-descriptions] TSV FILE\n"
@@ -60,6 +61,22 @@ static const std::map<std::string, std::string> kCommandHelp = {
     "  -p PORT       UDP port (default 162, which needs privileges)\n"
     "  -n COUNT      stop after COUNT traps (default: run until interrupted)\n"
     "  -t TIMEOUT_MS give up when no trap comes for this long (default: wait for ever)\n"},
+   {"poll",
+    "usage: zbsnmp poll -f TARGETS [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS]\n"
+    "                   [--window N] [--rate N] [--backoff] [-o text|json] OID...\n"
+    "GETs the OIDs from every agent of TARGETS at once, over one socket, and prints each\n"
+    "answer as it comes; a summary (answered, timed out, errors, time) goes to standard error,\n"
+    "with a progress line while it runs when standard error is a terminal.\n"
+    "  -f TARGETS    one agent a line: HOST[:PORT] [COMMUNITY] ('#' starts a comment)\n"
+    "  -v, -c        version and community of agents whose line names none (default 2c, public)\n"
+    "  -t TIMEOUT_MS time-out of each attempt (default 1000)\n"
+    "  -r ATTEMPTS   number of attempts (default 2)\n"
+    "  --window N    most requests outstanding at once (default 10000)\n"
+    "  --rate N      most new requests per second (default: no limit)\n"
+    "  --backoff     each retransmission waits twice as long as the one before\n"
+    "  -o FORMAT     text (default): AGENT OID = VALUE lines; json: one JSON object a line,\n"
+    "                {\"agent\",\"oid\",\"type\",\"value\"} or {\"agent\",\"error\"}\n"
+    "Exit status: 0 when every agent answered, 1 otherwise, 2 for a usage error.\n"},
    {"mib",
     "usage: zbsnmp mib print FILE\n"
     "       zbsnmp mib info FILE\n"
@@ -277,5 +294,7 @@ int main(int argc, char **argv)
       return CmdSet(n, args);
    if (command == "traps")
       return CmdTraps(n, args);
+   if (command == "poll")
+      return CmdPoll(n, args);
    return CmdMib(n, args);
 }

@@ -25,6 +25,7 @@ static const char *const s_errorText[] = {
    "File I/O error",
    "Invalid file header",
    "Invalid or corrupted file data",
+   "Request cancelled",
 };
 
 const char *SNMPGetErrorText(uint32_t errorCode)

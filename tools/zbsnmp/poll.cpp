@@ -1,0 +1,389 @@
+// poll: a GET (or a walk) of every agent of a list at once, through the
+// library's request engine.
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+
+namespace
+{
+
+struct Agent
+{
+   std::string name;   // as printed: host:port
+   struct sockaddr_storage address;
+   socklen_t addressLength = 0;
+   std::string community;
+};
+
+struct PollOptions
+{
+   std::string targets;
+   uint32_t version = SNMP_VERSION_2C;
+   std::string community = "public";
+   uint32_t timeout = 1000;
+   uint32_t attempts = 2;
+   uint32_t window = 10000;
+   uint32_t rate = 0;
+   bool backoff = false;
+   bool json = false;
+   std::vector<std::vector<uint32_t>> oids;
+};
+
+struct Totals
+{
+   uint64_t answered = 0;
+   uint64_t timedOut = 0;
+   uint64_t errors = 0;
+   uint64_t done = 0;
+};
+
+struct PollState
+{
+   const PollOptions *options;
+   std::vector<Agent> *agents;
+   Totals totals;
+};
+
+PollState *g_state = nullptr;
+
+std::string JsonEscape(const std::string &s)
+{
+   std::string out;
+   for (unsigned char c : s)
+   {
+      if (c == '"' || c == '\\')
+      {
+         out += '\\';
+         out += (char)c;
+      }
+      else if (c < 0x20)
+      {
+         char buf[8];
+         snprintf(buf, sizeof(buf), "\\u%04x", c);
+         out += buf;
+      }
+      else
+         out += (char)c;
+   }
+   return out;
+}
+
+// A binding as one JSON object: the type word and the value of Net-SNMP's
+// text ("STRING: \"abc\"" gives STRING and abc).
+std::string JsonBinding(const std::string &agent, SNMP_Variable *v)
+{
+   std::string text = FormatValue(v);
+   std::string type = text, value;
+   size_t colon = text.find(": ");
+   if (colon != std::string::npos)
+   {
+      type = text.substr(0, colon);
+      value = text.substr(colon + 2);
+   }
+   if (type == "STRING" && value.size() >= 2 && value.front() == '"' && value.back() == '"')
+   {
+      // The raw octets, not the tool's quoted form.
+      value.assign((const char *)v->GetValue(), v->GetValueLength());
+      size_t nul = value.find('\0');
+      if (nul != std::string::npos)
+         value.resize(nul);
+   }
+   else if (v->GetType() == ASN_TYPE_TIMETICKS)
+   {
+      value = std::to_string(v->GetValueAsUInt());
+   }
+   return "{\"agent\":\"" + JsonEscape(agent) + "\",\"oid\":\"" + v->GetName()->GetValueAsText() +
+          "\",\"type\":\"" + JsonEscape(type) + "\",\"value\":\"" + JsonEscape(value) + "\"}";
+}
+
+void ReportFailure(const Agent &agent, const char *what, const char *jsonWord)
+{
+   if (g_state->options->json)
+      printf("{\"agent\":\"%s\",\"error\":\"%s\"}\n", JsonEscape(agent.name).c_str(), jsonWord);
+   else
+      printf("%s: %s\n", agent.name.c_str(), what);
+}
+
+void OnGetDone(uint32_t status, SNMP_PDU *response, void *context)
+{
+   PollState *state = g_state;
+   const Agent &agent = (*state->agents)[(size_t)(uintptr_t)context];
+   std::unique_ptr<SNMP_PDU> owned(response);
+   state->totals.done++;
+   if (status != SNMP_RC_SUCCESS)
+   {
+      if (status == SNMP_RC_TIMEOUT)
+         state->totals.timedOut++;
+      else
+         state->totals.errors++;
+      ReportFailure(agent, SNMPGetErrorText(status), status == SNMP_RC_TIMEOUT ? "timeout" : "error");
+      return;
+   }
+   if (response->GetErrorCode() != 0)
+   {
+      state->totals.errors++;
+      std::string what = std::string("agent error: ") + ErrorStatusName(response->GetErrorCode());
+      if (state->options->json)
+         printf("{\"agent\":\"%s\",\"error\":\"%s\"}\n", JsonEscape(agent.name).c_str(),
+                ErrorStatusName(response->GetErrorCode()));
+      else
+         printf("%s: %s\n", agent.name.c_str(), what.c_str());
+      return;
+   }
+   state->totals.answered++;
+   for (uint32_t i = 0; i < response->GetNumVariables(); i++)
+   {
+      SNMP_Variable *v = response->GetVariable(i);
+      if (state->options->json)
+         printf("%s\n", JsonBinding(agent.name, v).c_str());
+      else
+         printf("%s %s = %s\n", agent.name.c_str(), v->GetName()->GetValueAsText(),
+                FormatValue(v).c_str());
+   }
+}
+
+// Reads the target list: one agent a line, "host[:port] [community]"; '#'
+// starts a comment. Names are resolved here, before anything is sent.
+bool LoadTargets(const PollOptions &o, std::vector<Agent> *agents)
+{
+   std::ifstream in(o.targets);
+   if (!in)
+   {
+      fprintf(stderr, "zbsnmp: cannot read '%s'\n", o.targets.c_str());
+      return false;
+   }
+   std::string line;
+   size_t lineNo = 0;
+   while (std::getline(in, line))
+   {
+      lineNo++;
+      size_t hash = line.find('#');
+      if (hash != std::string::npos)
+         line.resize(hash);
+      std::istringstream fields(line);
+      std::string host, community;
+      if (!(fields >> host))
+         continue;
+      fields >> community;
+      Target target;
+      std::string error;
+      if (!ParseTarget(host.c_str(), &target, &error))
+      {
+         fprintf(stderr, "zbsnmp: %s:%zu: %s\n", o.targets.c_str(), lineNo, error.c_str());
+         return false;
+      }
+      Agent a;
+      a.community = community.empty() ? o.community : community;
+      memset(&a.address, 0, sizeof(a.address));
+      struct sockaddr_in *in4 = (struct sockaddr_in *)&a.address;
+      struct sockaddr_in6 *in6 = (struct sockaddr_in6 *)&a.address;
+      if (inet_pton(AF_INET, target.host.c_str(), &in4->sin_addr) == 1)
+      {
+         in4->sin_family = AF_INET;
+         in4->sin_port = htons(target.port);
+         a.addressLength = sizeof(*in4);
+      }
+      else if (inet_pton(AF_INET6, target.host.c_str(), &in6->sin6_addr) == 1)
+      {
+         in6->sin6_family = AF_INET6;
+         in6->sin6_port = htons(target.port);
+         a.addressLength = sizeof(*in6);
+      }
+      else
+      {
+         struct addrinfo hints, *res = nullptr;
+         memset(&hints, 0, sizeof(hints));
+         hints.ai_socktype = SOCK_DGRAM;
+         if (getaddrinfo(target.host.c_str(), nullptr, &hints, &res) != 0 || res == nullptr)
+         {
+            fprintf(stderr, "zbsnmp: %s:%zu: %s: '%s'\n", o.targets.c_str(), lineNo,
+                    SNMPGetErrorText(SNMP_RC_BAD_HOSTNAME), target.host.c_str());
+            return false;
+         }
+         memcpy(&a.address, res->ai_addr, res->ai_addrlen);
+         a.addressLength = (socklen_t)res->ai_addrlen;
+         if (res->ai_family == AF_INET)
+            in4->sin_port = htons(target.port);
+         else
+            in6->sin6_port = htons(target.port);
+         freeaddrinfo(res);
+      }
+      bool v6 = a.address.ss_family == AF_INET6;
+      a.name = (v6 ? "[" + target.host + "]" : target.host) + ":" + std::to_string(target.port);
+      agents->push_back(a);
+   }
+   return true;
+}
+
+void DrawProgress(const Totals &t, size_t total, double seconds, bool last)
+{
+   const int width = 30;
+   int filled = total ? (int)(width * t.done / total) : width;
+   char bar[width + 1];
+   for (int i = 0; i < width; i++)
+      bar[i] = (i < filled) ? '#' : '.';
+   bar[width] = 0;
+   double rate = seconds > 0 ? t.done / seconds : 0;
+   fprintf(stderr, "\r[%s] %llu/%zu %.0f/s  answered %llu  timed out %llu  errors %llu%s", bar,
+           (unsigned long long)t.done, total, rate, (unsigned long long)t.answered,
+           (unsigned long long)t.timedOut, (unsigned long long)t.errors, last ? "\n" : "");
+   fflush(stderr);
+}
+
+int ParsePollOptions(int argc, char **argv, PollOptions *o)
+{
+   int i = 0;
+   for (; i < argc; i++)
+   {
+      std::string a = argv[i];
+      if (a.size() < 2 || a[0] != '-' || isdigit((unsigned char)a[1]) || a[1] == '.')
+         break;
+      if (a == "--")
+      {
+         i++;
+         break;
+      }
+      if (a == "--json")
+      {
+         o->json = true;
+         continue;
+      }
+      if (a == "--backoff")
+      {
+         o->backoff = true;
+         continue;
+      }
+      if (i + 1 >= argc)
+         return UsageError("option " + a + " needs a value", "poll");
+      const char *value = argv[++i];
+      uint64_t n;
+      if (a == "-f")
+         o->targets = value;
+      else if (a == "-o")
+      {
+         if (!strcmp(value, "json"))
+            o->json = true;
+         else if (strcmp(value, "text") != 0)
+            return UsageError("invalid output format '" + std::string(value) + "' (use text or json)", "poll");
+      }
+      else if (a == "-v")
+      {
+         if (!strcmp(value, "1"))
+            o->version = SNMP_VERSION_1;
+         else if (!strcmp(value, "2c") || !strcmp(value, "2"))
+            o->version = SNMP_VERSION_2C;
+         else
+            return UsageError("invalid version '" + std::string(value) + "' (use 1 or 2c)", "poll");
+      }
+      else if (a == "-c")
+         o->community = value;
+      else if (a == "-t")
+      {
+         if (!ParseUnsigned(value, 0xFFFFFFFEu, &n) || n == 0)
+            return UsageError("invalid time-out '" + std::string(value) + "'", "poll");
+         o->timeout = (uint32_t)n;
+      }
+      else if (a == "-r")
+      {
+         if (!ParseUnsigned(value, 1000, &n) || n == 0)
+            return UsageError("invalid number of attempts '" + std::string(value) + "'", "poll");
+         o->attempts = (uint32_t)n;
+      }
+      else if (a == "--window")
+      {
+         if (!ParseUnsigned(value, 10000000, &n) || n == 0)
+            return UsageError("invalid window '" + std::string(value) + "'", "poll");
+         o->window = (uint32_t)n;
+      }
+      else if (a == "--rate")
+      {
+         if (!ParseUnsigned(value, 100000000, &n))
+            return UsageError("invalid rate '" + std::string(value) + "'", "poll");
+         o->rate = (uint32_t)n;
+      }
+      else
+         return UsageError("unknown option " + a, "poll");
+   }
+   if (o->targets.empty())
+      return UsageError("missing -f TARGETS", "poll");
+   for (; i < argc; i++)
+   {
+      std::vector<uint32_t> oid;
+      if (!ParseOid(argv[i], &oid))
+         return UsageError("invalid OID '" + std::string(argv[i]) + "'", "poll");
+      o->oids.push_back(oid);
+   }
+   if (o->oids.empty())
+      return UsageError("missing OID", "poll");
+   return EXIT_OK;
+}
+
+}  // namespace
+
+int CmdPoll(int argc, char **argv)
+{
+   PollOptions o;
+   int rc = ParsePollOptions(argc, argv, &o);
+   if (rc != EXIT_OK)
+      return rc;
+   std::vector<Agent> agents;
+   if (!LoadTargets(o, &agents))
+      return EXIT_FAILURE_SNMP;
+
+   PollState state;
+   state.options = &o;
+   state.agents = &agents;
+   g_state = &state;
+
+   auto start = std::chrono::steady_clock::now();
+   SNMP_RequestEngine engine;
+   engine.SetWindow(o.window);
+   engine.SetRateLimit(o.rate);
+   for (size_t i = 0; i < agents.size(); i++)
+   {
+      SNMP_PDU *request = new SNMP_PDU(SNMP_CMD_GET_REQUEST, agents[i].community.c_str(), 0, o.version);
+      for (const auto &oid : o.oids)
+         request->BindVariable(new SNMP_Variable(oid.data(), (uint32_t)oid.size()));
+      uint32_t status = engine.Submit((struct sockaddr *)&agents[i].address, agents[i].addressLength,
+                                      request, o.timeout, o.attempts,
+                                      o.backoff ? SNMP_ENGINE_BACKOFF : 0, OnGetDone, (void *)i);
+      if (status != SNMP_RC_SUCCESS)
+      {
+         state.totals.done++;
+         state.totals.errors++;
+         ReportFailure(agents[i], SNMPGetErrorText(status), "error");
+      }
+   }
+
+   bool progress = isatty(STDERR_FILENO) != 0;
+   auto seconds = [&] {
+      return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+   };
+   while (engine.GetPendingCount() > 0)
+   {
+      engine.Run(progress ? 100 : 0xFFFFFFFF);
+      if (progress)
+         DrawProgress(state.totals, agents.size(), seconds(), false);
+   }
+   fflush(stdout);
+   if (progress)
+      DrawProgress(state.totals, agents.size(), seconds(), true);
+   fprintf(stderr, "%zu agents: %llu answered, %llu timed out, %llu errors, %.3f s\n", agents.size(),
+           (unsigned long long)state.totals.answered, (unsigned long long)state.totals.timedOut,
+           (unsigned long long)state.totals.errors, seconds());
+   g_state = nullptr;
+   return (state.totals.answered == agents.size()) ? EXIT_OK : EXIT_FAILURE_SNMP;
+}
