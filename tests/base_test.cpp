@@ -40,7 +40,8 @@ TEST(Codes, ErrorTexts)
    EXPECT_STREQ(SNMPGetErrorText(SNMP_RC_SUCCESS), "Operation completed successfully");
    EXPECT_STREQ(SNMPGetErrorText(SNMP_RC_PARSE_ERROR), "Rrror parsing PDU");
    EXPECT_STREQ(SNMPGetErrorText(SNMP_RC_BAD_FILE_DATA), "Invalid or corrupted file data");
-   EXPECT_STREQ(SNMPGetErrorText(14), "Unknown error");
+   EXPECT_STREQ(SNMPGetErrorText(SNMP_RC_CANCELLED), "Request cancelled");
+   EXPECT_STREQ(SNMPGetErrorText(200), "Unknown error");
    EXPECT_STREQ(SNMPGetErrorText(0xFFFFFFFF), "Unknown error");
    EXPECT_EQ(SNMPGetErrorText(SNMP_RC_TIMEOUT), SNMPGetErrorText(SNMP_RC_TIMEOUT));
 }
