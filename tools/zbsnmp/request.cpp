@@ -72,7 +72,7 @@ int CmdGet(const char *command, uint32_t pduCommand, int argc, char **argv)
    for (const std::string &a : o.args)
    {
       std::vector<uint32_t> oid;
-      if (!ParseOid(a.c_str(), &oid))
+      if (!ParseName(a.c_str(), &oid))
          return UsageError("invalid OID '" + a + "'", command);
       oids.push_back(oid);
    }
@@ -105,7 +105,7 @@ static bool ValidValue(uint32_t type, const char *value)
       case ASN_TYPE_OBJECT_ID:
       {
          std::vector<uint32_t> oid;
-         return ParseOid(value, &oid);
+         return ParseName(value, &oid);
       }
       default: return true;
    }
@@ -123,7 +123,7 @@ int CmdSet(int argc, char **argv)
    for (size_t i = 0; i < o.args.size(); i += 3)
    {
       std::vector<uint32_t> oid;
-      if (!ParseOid(o.args[i].c_str(), &oid))
+      if (!ParseName(o.args[i].c_str(), &oid))
          return UsageError("invalid OID '" + o.args[i] + "'", "set");
       uint32_t type = SNMPResolveDataType(o.args[i + 1].c_str());
       if (type == ASN_TYPE_NULL)
@@ -131,7 +131,11 @@ int CmdSet(int argc, char **argv)
       if (!ValidValue(type, o.args[i + 2].c_str()))
          return UsageError("invalid value '" + o.args[i + 2] + "' for type " + o.args[i + 1], "set");
       auto v = std::make_unique<SNMP_Variable>(oid.data(), (uint32_t)oid.size());
-      v->SetValueFromString(type, o.args[i + 2].c_str());
+      std::string value = o.args[i + 2];
+      std::vector<uint32_t> valueOid;
+      if (type == ASN_TYPE_OBJECT_ID && ParseName(value.c_str(), &valueOid))
+         value = OidText(valueOid);   // a name of the tree, as numbers
+      v->SetValueFromString(type, value.c_str());
       vars.push_back(std::move(v));
    }
    Session session;
