@@ -8,7 +8,6 @@
 #include <string.h>
 
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 /* Opaque and the types Net-SNMP wraps in it (an Opaque holding a BER element
@@ -98,8 +97,14 @@ struct ZbMibIndex
    bool owned;
    std::vector<Node> nodes;       /* depth first, children by sub-identifier; 0 is the root */
    std::vector<ChildEntry> children;   /* each node's children side by side, sorted */
-   std::unordered_map<std::string_view, uint32_t> byName;   /* first node of a name */
-   std::unordered_map<const SNMP_MIBObject *, uint32_t> byObject;
+   /* Open addressing by name: each used slot holds the name's hash and its
+      first node (in OID order); size a power of two, at most half full. */
+   struct NameSlot
+   {
+      uint32_t hash;
+      uint32_t node;
+   };
+   std::vector<NameSlot> names;
    std::vector<ZbIndexItem> items;
 
    /* The child of node n with the sub-identifier, or kNone. */
@@ -123,6 +128,22 @@ struct ZbMibIndex
       }
       const ChildEntry *end = children.data() + node.childBegin + node.childCount;
       return (lo != end && lo->subId == subId) ? lo->node : kNone;
+   }
+   static uint32_t HashName(std::string_view name)
+   {
+      uint32_t h = 2166136261u;   /* FNV-1a */
+      for (char c : name)
+         h = (h ^ (uint8_t)c) * 16777619u;
+      return h;
+   }
+   /* The slot of a name: its own, or the empty one where it would go. */
+   size_t NameSlotOf(std::string_view name, uint32_t hash) const;
+   /* The first node of a name in OID order, or kNone. */
+   uint32_t FirstOfName(std::string_view name) const
+   {
+      if (names.empty())
+         return kNone;
+      return names[NameSlotOf(name, HashName(name))].node;
    }
    /* The node index of a name ("MODULE::name" or "name"), or kNone. */
    uint32_t FindName(std::string_view module, std::string_view name) const;

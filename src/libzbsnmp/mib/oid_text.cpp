@@ -318,11 +318,9 @@ void OidReader::AddString(const Token &t, bool withLength)
 /* The child of node n that bears the token's name, or kNone. */
 uint32_t OidReader::NamedChild(uint32_t n, const Token &t) const
 {
-   auto it = m_index->byName.find(std::string_view(t.text, t.length));
-   if (it == m_index->byName.end())
-      return ZbMibIndex::kNone;
    SNMP_MIBObject *parent = m_index->nodes[n].object;
-   for (uint32_t c = it->second; c != ZbMibIndex::kNone; c = m_index->nodes[c].nextSameName)
+   for (uint32_t c = m_index->FirstOfName(std::string_view(t.text, t.length)); c != ZbMibIndex::kNone;
+        c = m_index->nodes[c].nextSameName)
       if (m_index->nodes[c].object->Parent() == parent)
          return c;
    return ZbMibIndex::kNone;

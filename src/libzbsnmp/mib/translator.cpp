@@ -66,12 +66,22 @@ static bool SameText(const char *a, std::string_view b)
    return a != nullptr && strlen(a) == b.size() && memcmp(a, b.data(), b.size()) == 0;
 }
 
+size_t ZbMibIndex::NameSlotOf(std::string_view name, uint32_t hash) const
+{
+   size_t mask = names.size() - 1;
+   for (size_t i = hash & mask;; i = (i + 1) & mask)
+   {
+      const NameSlot &slot = names[i];
+      if (slot.node == kNone || (slot.hash == hash && SameText(nodes[slot.node].object->Name(), name)))
+         return i;
+   }
+}
+
 uint32_t ZbMibIndex::FindName(std::string_view module, std::string_view name) const
 {
-   auto it = byName.find(name);
-   if (it == byName.end())
+   uint32_t n = FirstOfName(name);
+   if (n == kNone)
       return kNone;
-   uint32_t n = it->second;
    if (module.empty())
       return n;
    for (; n != kNone; n = nodes[n].nextSameName)
@@ -169,6 +179,23 @@ int ZbBuildMibIndex(ZbMibIndex *index, SNMP_MIBObject *root)
    try
    {
       index->root = root;
+      size_t total = 0;
+      {
+         /* Counted first, so that the arrays are allocated once. */
+         std::vector<SNMP_MIBObject *> stack = {root};
+         while (!stack.empty())
+         {
+            SNMP_MIBObject *node = stack.back();
+            stack.pop_back();
+            total++;
+            for (SNMP_MIBObject *c = node->FirstChild(); c != nullptr; c = c->Next())
+               stack.push_back(c);
+         }
+      }
+      if (total > UINT32_MAX / 4)
+         return 0;
+      index->nodes.reserve(total);
+      index->children.reserve(total);
       index->nodes.push_back({root, 0, 0, kNone, kNone, 0});
       /* Breadth first, so that the children of a node sit side by side; each
          list sorted by sub-identifier (stable: of two children with one
@@ -181,13 +208,12 @@ int ZbBuildMibIndex(ZbMibIndex *index, SNMP_MIBObject *root)
       std::vector<Pending> pending;
       for (size_t i = 0; i < index->nodes.size(); i++)
       {
-         if (index->nodes.size() > UINT32_MAX / 2)
-            return 0;
          pending.clear();
          for (SNMP_MIBObject *c = index->nodes[i].object->FirstChild(); c != nullptr; c = c->Next())
             pending.push_back({c->OID(), c});
-         std::stable_sort(pending.begin(), pending.end(),
-                          [](const Pending &a, const Pending &b) { return a.subId < b.subId; });
+         auto bySubId = [](const Pending &a, const Pending &b) { return a.subId < b.subId; };
+         if (!std::is_sorted(pending.begin(), pending.end(), bySubId))
+            std::stable_sort(pending.begin(), pending.end(), bySubId);
          index->nodes[i].childBegin = (uint32_t)index->children.size();
          index->nodes[i].childCount = (uint32_t)pending.size();
          for (const Pending &p : pending)
@@ -196,8 +222,10 @@ int ZbBuildMibIndex(ZbMibIndex *index, SNMP_MIBObject *root)
             index->nodes.push_back({p.object, 0, 0, kNone, kNone, 0});
          }
       }
-      index->byObject.reserve(index->nodes.size());
-      index->byName.reserve(index->nodes.size());
+      size_t slots = 16;
+      while (slots < 2 * index->nodes.size())
+         slots *= 2;
+      index->names.assign(slots, {0, kNone});
       /* Names in OID order (depth first, children by sub-identifier): the
          first node of a repeated name is the one with the lowest OID. */
       std::vector<uint32_t> tail(index->nodes.size(), kNone);
@@ -207,14 +235,18 @@ int ZbBuildMibIndex(ZbMibIndex *index, SNMP_MIBObject *root)
          uint32_t n = stack.back();
          stack.pop_back();
          ZbMibIndex::Node &node = index->nodes[n];
-         index->byObject.emplace(node.object, n);
          const char *name = node.object->Name();
          if (name != nullptr && *name != 0)
          {
-            auto inserted = index->byName.emplace(std::string_view(name), n);
-            if (!inserted.second)
+            uint32_t hash = ZbMibIndex::HashName(name);
+            ZbMibIndex::NameSlot &slot = index->names[index->NameSlotOf(name, hash)];
+            if (slot.node == kNone)
             {
-               uint32_t head = inserted.first->second;
+               slot = {hash, n};
+            }
+            else
+            {
+               uint32_t head = slot.node;
                uint32_t last = tail[head] == kNone ? head : tail[head];
                index->nodes[last].nextSameName = n;
                tail[head] = n;
@@ -336,16 +368,19 @@ SNMP_MIBObject *SNMP_MIBTranslator::FindNodeByName(const char *name) const
 uint32_t SNMP_MIBTranslator::GetNodeOID(SNMP_MIBObject *node, uint32_t *buffer,
                                         uint32_t bufferSize) const
 {
-   if (m_index == nullptr || node == nullptr || buffer == nullptr ||
-       m_index->byObject.find(node) == m_index->byObject.end())
+   if (m_index == nullptr || node == nullptr || buffer == nullptr)
       return 0;
+   /* A node of this tree leads up to its root. */
    uint32_t depth = 0;
-   for (SNMP_MIBObject *p = node; p != m_index->root; p = p->Parent())
+   SNMP_MIBObject *p = node;
+   for (; p != nullptr && p != m_index->root; p = p->Parent())
       depth++;
+   if (p == nullptr)
+      return 0;
    if (depth > bufferSize)
       return 0;
    uint32_t i = depth;
-   for (SNMP_MIBObject *p = node; p != m_index->root; p = p->Parent())
+   for (p = node; p != m_index->root; p = p->Parent())
       buffer[--i] = p->OID();
    return depth;
 }
