@@ -506,22 +506,13 @@ void ZbFormatValue(ZbText *out, SNMP_Variable *var, SNMP_MIBObject *node, const 
          break;
       }
       case P_GAUGE:
+         if (hint == nullptr)
+         {
+            PutPlainValue(out, var, index, flags);
+            break;
+         }
          out->Put("Gauge32: ");
-         if (hint != nullptr)
-            PutHintedInteger(out, var->GetValueAsUInt(), hint);
-         else
-            out->PutUInt(var->GetValueAsUInt());
-         break;
-      case P_COUNTER:
-         out->Put("Counter32: ");
-         out->PutUInt(var->GetValueAsUInt());
-         break;
-      case P_COUNTER64:
-         out->Put("Counter64: ");
-         out->PutUInt(Counter64Of(var));
-         break;
-      case P_TIMETICKS:
-         PutTimeticks(out, var->GetValueAsUInt());
+         PutHintedInteger(out, var->GetValueAsUInt(), hint);
          break;
       case P_OCTETS:
          PutOctets(out, data, length, hint);
@@ -544,22 +535,19 @@ void ZbFormatValue(ZbText *out, SNMP_Variable *var, SNMP_MIBObject *node, const 
             }
          }
          break;
-      case P_OID:
-         PutOidValue(out, var, index, flags);
-         break;
-      case P_IPADDRESS:
       case P_NETADDRESS:
          if (length != 4)
             PutBadLength(out, var, kPrinters[printer].shouldBe);
-         else if (printer == P_IPADDRESS)
-            out->Printf("IpAddress: %u.%u.%u.%u", data[0], data[1], data[2], data[3]);
          else
             out->Printf("Network Address: %02X:%02X:%02X:%02X", data[0], data[1], data[2], data[3]);
          return;
+      case P_IPADDRESS:
       case P_OPAQUE:
-         PutOpaque(out, data, length);
+         PutPlainValue(out, var, index, flags);
          return;
       default:
+         /* Counters, time ticks and OIDs: their type's own text, and units. */
+         PutPlainValue(out, var, index, flags);
          break;
    }
    PutUnits(out, node);
