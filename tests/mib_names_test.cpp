@@ -384,6 +384,13 @@ TEST_F(MIBNamesTest, TextsAreCutLikeSnprintf)
    auto v = Var(".1.3.6.1.2.1.2.2.1.7.1", "02 01 01");
    EXPECT_EQ(14u, names.FormatValue(v.get(), text, sizeof(text), 0));
    EXPECT_STREQ("INTEGER", text);
+   // Labels of any length come whole.
+   SNMP_MIBObject node(1, "x", MIB_TYPE_INTEGER, 0, 0, nullptr);
+   std::string label(300, 'a');
+   node.AddEnum(1, label.c_str());
+   char big[512];
+   SNMPFormatValue(v.get(), &node, big, sizeof(big));
+   EXPECT_EQ("INTEGER: " + label + "(1)", std::string(big));
 }
 
 TEST_F(MIBNamesTest, ValueTexts)
@@ -539,6 +546,9 @@ TEST(MIBNames, OctetStringDisplayHints)
       {"*1x:", "00", "STRING: "},
       {"1b", "05", "(Bad hint ignored: 1b) Hex-STRING: 05 "},
       {"1h:", "41", "(Bad hint ignored: 1h:) STRING: \"A\""},
+      {"1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1b", "41",
+       "(Bad hint ignored: 1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1x:1b) "
+       "STRING: \"A\""},
    };
    for (const Case &c : cases)
    {

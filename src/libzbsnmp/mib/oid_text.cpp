@@ -300,9 +300,11 @@ void OidReader::AddNodeOid(uint32_t n)
 {
    uint32_t ids[MIB_MAX_DEPTH];
    uint32_t depth = 0;
-   for (SNMP_MIBObject *p = m_index->nodes[n].object; p != m_index->root && depth < MIB_MAX_DEPTH;
-        p = p->Parent())
+   SNMP_MIBObject *p = m_index->nodes[n].object;
+   for (; p != m_index->root && depth < MIB_MAX_DEPTH; p = p->Parent())
       ids[depth++] = p->OID();
+   if (p != m_index->root)
+      m_ok = false;   /* deeper than any OID we take */
    while (depth > 0)
       Add(ids[--depth]);
 }

@@ -248,7 +248,9 @@ static void PutOctets(ZbText *out, const uint8_t *data, uint32_t length, const c
    }
    if (!ParseOctetHint(hint, specs, &count))
    {
-      out->Printf("(Bad hint ignored: %.60s) ", hint);
+      out->Put("(Bad hint ignored: ");
+      out->Put(hint);
+      out->Put(") ");
       PutPlainOctets(out, data, length);
       return;
    }
@@ -498,7 +500,10 @@ void ZbFormatValue(ZbText *out, SNMP_Variable *var, SNMP_MIBObject *node, const 
          if (printer == P_INTEGER)
             out->Put("INTEGER: ");
          if (label != nullptr)
-            out->Printf("%s(%lld)", label, (long long)v);
+         {
+            out->Put(label);
+            out->Printf("(%lld)", (long long)v);
+         }
          else if (hint != nullptr)
             PutHintedInteger(out, v, hint);
          else
@@ -529,9 +534,14 @@ void ZbFormatValue(ZbText *out, SNMP_Variable *var, SNMP_MIBObject *node, const 
                uint32_t n = i * 8 + (uint32_t)bit;
                const char *label = node->FindEnumLabel((int32_t)n);
                if (label != nullptr)
-                  out->Printf("%s(%u) ", label, (unsigned)n);
+               {
+                  out->Put(label);
+                  out->Printf("(%u) ", (unsigned)n);
+               }
                else
+               {
                   out->Printf("%u ", (unsigned)n);
+               }
             }
          }
          break;
