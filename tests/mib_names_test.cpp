@@ -633,3 +633,74 @@ TEST(MIBNames, NetSnmpTreeRoundTrips)
    EXPECT_GT(nodes, 33000u);
    EXPECT_GT(checked, 33000u);
 }
+
+// Texts, OIDs and values made at random from the pieces that matter (quotes,
+// dots, names, indexes, hints): every call ends, within its buffer, and what
+// TextToOID accepts fits the buffer it was given.
+TEST_F(MIBNamesTest, HostileInputsNeverCrash)
+{
+   uint64_t seed = 0x2545F4914F6CDD1Dull;
+   auto next = [&seed](uint32_t n) {
+      seed ^= seed << 13;
+      seed ^= seed >> 7;
+      seed ^= seed << 17;
+      return (uint32_t)(seed % n);
+   };
+   const char *pieces[] = {".", ".", "\"", "'", "::", "IF-MIB", "ifDescr", "vacmAccessStatus", "ipv4",
+                           "noAuthNoPriv", "0", "1", "255", "256", "4294967295", "4294967296", "0x1F",
+                           "010", "ab", "-", "iso", "SNMP-VIEW-BASED-ACM-MIB", "mteEventComment",
+                           "DISMAN-EVENT-MIB", "dot1dTpFdbAddress", "BRIDGE-MIB", "nsCacheTimeout",
+                           "NET-SNMP-AGENT-MIB", "ipAddressIfIndex", "IP-MIB", " ", "\\"};
+   const size_t kPieces = sizeof(pieces) / sizeof(pieces[0]);
+   for (int round = 0; round < 20000; round++)
+   {
+      std::string text;
+      for (uint32_t k = next(12); k > 0; k--)
+         text += pieces[next((uint32_t)kPieces)];
+      uint32_t ids[16];
+      uint32_t n = names.TextToOID(text.c_str(), ids, 1 + next(16));
+      ASSERT_LE(n, 16u);
+   }
+   const char *bases[] = {".1.3.6.1.6.3.16.1.4.1.9", ".1.3.6.1.2.1.88.1.4.2.1.2", ".1.3.6.1.2.1.17.4.3.1.1",
+                          ".1.3.6.1.2.1.4.34.1.3", ".1.3.6.1.4.1.8072.1.2.1.1.4", ".1.3.6.1.4.1.8072.1.5.3.1.2",
+                          ".1.3.6.1.2.1.4.20.1.1", ".1.3.6.1.2.1.2.2.1.7"};
+   const char *values[] = {"02 01 01", "04 03 41 00 42", "06 03 2B 06 01", "40 02 01 02", "44 03 9F 78 00",
+                           "04 01 FF", "43 01 05", "47 01 05", "05 00", "81 00", "46 01 05", "42 01 05"};
+   for (int round = 0; round < 5000; round++)
+   {
+      uint32_t ids[64];
+      uint32_t n = SNMPParseOID(bases[next(8)], ids, 64);
+      for (uint32_t k = next(20); k > 0 && n < 64; k--)
+         ids[n++] = next(4) == 0 ? 0xFFFFFFFFu - next(3) : next(300);
+      char text[64];
+      uint32_t len = names.OIDToText(ids, n, text, 1 + next(64), 0);
+      ASSERT_LT(strlen(text), 64u);
+      (void)len;
+      SNMP_Variable var(ids, n);
+      std::vector<uint8_t> value = Hex(values[next(12)]);
+      std::vector<uint8_t> binding(512);
+      uint32_t used = BerWriteElement(ASN_TYPE_OBJECT_ID, ids, 4 * n, binding.data(), 512);
+      memcpy(binding.data() + used, value.data(), value.size());
+      SNMP_Variable parsed;
+      if (parsed.Parse(binding.data(), used + (uint32_t)value.size()))
+         names.FormatValue(&parsed, text, 1 + next(64), next(4));
+   }
+   // Hints made of random pieces, on random octets.
+   const char *hintPieces[] = {"1", "2", "8", "255", "*", "x", "d", "o", "a", "t", ":", ".", "-", "b", ""};
+   for (int round = 0; round < 5000; round++)
+   {
+      std::string hint;
+      for (uint32_t k = 1 + next(8); k > 0; k--)
+         hint += hintPieces[next(15)];
+      SNMP_MIBObject node(1, "x", next(2) ? MIB_TYPE_OCTET_STRING : MIB_TYPE_INTEGER32, 0, 0, nullptr);
+      node.SetDisplayHint(hint.c_str());
+      std::vector<uint8_t> element = {ASN_TYPE_OCTET_STRING, (uint8_t)next(40)};
+      for (uint32_t k = 0; k < element[1]; k++)
+         element.push_back((uint8_t)next(256));
+      if (node.Type() == MIB_TYPE_INTEGER32)
+         element = {ASN_TYPE_INTEGER, 4, (uint8_t)next(256), (uint8_t)next(256), 0, 1};
+      auto v = Var(".1.3.6.1.4.1.9999.1", ToHex(element));
+      char text[128];
+      SNMPFormatValue(v.get(), &node, text, 1 + next(128));
+   }
+}
