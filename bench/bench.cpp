@@ -21,8 +21,10 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
+#include "mib_tree_util.h"
 #include "snmpd_agent.h"
 #include "socket_util.h"
 #include "zbsnmp.h"
@@ -547,6 +549,135 @@ static void MibBench(const std::string &self, const std::string &fixtures, const
       fprintf(stderr, "could not remove %s\n", dir.c_str());
 }
 
+// ---- MIB names ----
+
+/* Net-SNMP's tree of the shipped modules, indexed once for the translation
+   rows; a 12-arc OID and its name. */
+static SNMP_MIBTranslator *g_names = nullptr;
+static const uint32_t kNameOid[] = {1, 3, 6, 1, 2, 1, 31, 1, 1, 1, 6, 3};   // ifHCInOctets.3
+static char g_nameText[256];
+
+static void OursOidToName(benchmark::State &s)
+{
+   char text[256];
+   for (auto _ : s)
+      benchmark::DoNotOptimize(g_names->OIDToText(kNameOid, 12, text, sizeof(text), 0));
+}
+
+static void OursNameToOid(benchmark::State &s)
+{
+   uint32_t ids[128];
+   for (auto _ : s)
+      benchmark::DoNotOptimize(g_names->TextToOID(g_nameText, ids, 128));
+}
+
+static void NamesSetup(const std::string &tsv)
+{
+   SNMP_MIBObject *root = BuildMibTreeFromTsv(tsv);
+   if (root == nullptr)
+      return;
+   g_names = new SNMP_MIBTranslator();
+   g_names->SetTree(root, true);
+   g_names->OIDToText(kNameOid, 12, g_nameText, sizeof(g_nameText), 0);
+   benchmark::RegisterBenchmark("names/oid_to_name/ours", OursOidToName);
+   benchmark::RegisterBenchmark("names/name_to_oid/ours", OursNameToOid);
+}
+
+/* The tree file the tool loads: compiled from the modules when this build's
+   tool can, else Net-SNMP's tree of them saved from the table (a stand-in
+   with the same nodes). */
+static std::string NamesTreeFile(const std::string &dir, const std::string &mibs,
+                                 const std::string &tsv, std::string *kind)
+{
+   std::string file = dir + "/names.zbmib";
+   std::string compile = std::string(ZBSNMP_TOOL) + " mib compile -z --no-descriptions -o " + file +
+                         " " + mibs + "/rfc " + mibs + "/net-snmp >/dev/null 2>&1";
+   if (system(compile.c_str()) == 0 || access(file.c_str(), R_OK) == 0)
+   {
+      *kind = "compiled from the modules";
+      return file;
+   }
+   SNMP_MIBObject *root = BuildMibTreeFromTsv(tsv);
+   if (root == nullptr)
+      return "";
+   SNMPSaveMIBTree(file.c_str(), root, MIB_SAVE_COMPRESS | MIB_SAVE_NO_DESCRIPTIONS);
+   delete root;
+   *kind = "Net-SNMP's tree from the table (stand-in)";
+   return file;
+}
+
+static void NamesBench(const Collector &collector, const std::string &tsv, bool quick)
+{
+   printf("\n## MIB names\n\n| measurement | libzbsnmp | Net-SNMP | ratio |\n|---|---|---|---|\n");
+   if (g_names == nullptr)
+   {
+      printf("| MIB names | skipped: %s missing | | |\n", tsv.c_str());
+      return;
+   }
+   uint32_t ids[128];
+   uint32_t n = g_names->TextToOID(g_nameText, ids, 128);
+   bool ok = n == 12 && memcmp(ids, kNameOid, sizeof(kNameOid)) == 0;
+   for (const char *row : {"oid_to_name", "name_to_oid"})
+   {
+      auto it = collector.nsPerOp.find(std::string("names/") + row + "/ours");
+      if (it != collector.nsPerOp.end())
+         printf("| %s, 12 arcs (.1.3.6.1.2.1.31.1.1.1.6.3 %s %s)%s | %.0f ns | | |\n",
+                !strcmp(row, "oid_to_name") ? "OID to name" : "name to OID",
+                !strcmp(row, "oid_to_name") ? "->" : "<-", g_nameText,
+                ok ? "" : " (round trip FAILED)", it->second);
+   }
+   std::string mibs = std::string(ZBSNMP_SOURCE_DIR) + "/mibs";
+   char tmpl[] = "/tmp/zbsnmp-bench-names-XXXXXX";
+   std::string dir = mkdtemp(tmpl);
+   std::string kind;
+   std::string file = NamesTreeFile(dir, mibs, tsv, &kind);
+   std::vector<double> loads;
+   for (int i = 0; i < (quick ? 3 : 11); i++)
+   {
+      SNMP_MIBTranslator t;
+      auto t0 = Clock::now();
+      t.LoadTree(file.c_str());
+      loads.push_back(Seconds(Clock::now() - t0) * 1e6);
+   }
+   printf("| load and index the tree file (%s, compressed) | %.0f us | | |\n", kind.c_str(),
+          MedianOf(loads));
+   SnmpdAgent agent;
+   if (!agent.Start())
+   {
+      printf("| zbsnmp get -m TREE | skipped: snmpd did not start | | |\n");
+      return;
+   }
+   std::string ours = std::string(ZBSNMP_TOOL) + " get -m " + file + " " + agent.Address() +
+                      " sysDescr.0 2>&1";
+   std::string theirs = "env MIBS=ALL MIBDIRS=" + mibs + "/rfc:" + mibs + "/net-snmp SNMPCONFPATH=" +
+                        dir + " SNMP_PERSISTENT_DIR=" + dir + " HOME=" + dir +
+                        " snmpget -v2c -c public " + agent.Address() + " sysDescr.0 2>/dev/null";
+   std::vector<double> a, b;
+   std::string ourLine, theirLine;
+   for (int i = 0; i < (quick ? 3 : 11); i++)
+   {
+      for (auto [cmd, times, line] : {std::tuple{&ours, &a, &ourLine}, std::tuple{&theirs, &b, &theirLine}})
+      {
+         auto t0 = Clock::now();
+         FILE *p = popen(cmd->c_str(), "r");
+         char buf[512] = "";
+         if (p && fgets(buf, sizeof(buf), p))
+            *line = buf;
+         if (p)
+            pclose(p);
+         times->push_back(Seconds(Clock::now() - t0) * 1e3);
+      }
+   }
+   double ma = MedianOf(a), mb = MedianOf(b);
+   auto chomp = [](std::string s) { return s.substr(0, s.find('\n')); };
+   printf("| `zbsnmp get -m TREE host sysDescr.0`, whole process (median of %zu; tree %s) | %.1f ms (%s) | snmpget, MIBS=ALL: %.1f ms (%s) | %.1fx |\n",
+          a.size(), kind.c_str(), ma, chomp(ourLine).c_str(), mb, chomp(theirLine).c_str(), mb / ma);
+   agent.Stop();
+   std::string rm = "rm -rf " + dir;
+   if (system(rm.c_str()) != 0)
+      fprintf(stderr, "could not remove %s\n", dir.c_str());
+}
+
 int main(int argc, char **argv)
 {
    if (argc == 3 && !strcmp(argv[1], "--netsnmp-mib-load"))
@@ -622,6 +753,8 @@ int main(int argc, char **argv)
                                       [r](benchmark::State &s) { for (auto _ : s) TheirsBuild(*r); });
       }
    }
+   std::string namesTsv = std::string(ZBSNMP_SOURCE_DIR) + "/tests/data/netsnmp-mib-tree-rfc.tsv";
+   NamesSetup(namesTsv);
    std::vector<std::string> bargs = {argv[0], quick ? "--benchmark_min_time=0.05"
                                                     : "--benchmark_min_time=0.5"};
    if (!quick)
@@ -736,5 +869,6 @@ int main(int argc, char **argv)
 
    printf("\n## MIB trees\n\n| measurement | libzbsnmp | Net-SNMP | ratio |\n|---|---|---|---|\n");
    MibBench(argv[0], fixtures, mibs, quick ? 1 : 5);
+   NamesBench(collector, namesTsv, quick);
    return 0;
 }

@@ -618,6 +618,99 @@ private:
    struct ZbMibExtra *m_extra;   /* the optional fields, NULL while none is set */
 };
 
+/* ---- Names and value texts on a loaded MIB tree ----
+   Text results follow snprintf: the return value is the length of the whole
+   text (without the terminating zero); the buffer receives as much of it as
+   fits, always terminated when bufferSize > 0. A result >= bufferSize means
+   the text was cut: call again with a buffer of result + 1 bytes. */
+
+/* Output forms (flags of the text calls) */
+#define SNMP_TEXT_NUMERIC_OIDS  0x0001  /* object identifiers as numbers (.1.3.6.1...), for
+                                           names and OID values alike */
+#define SNMP_TEXT_NO_MODULE     0x0002  /* names without their "MODULE::" (ifDescr.3) */
+
+/* The text of a value as Net-SNMP's tools print it by default: "INTEGER: up(1)",
+   "STRING: 2:fc:0:0:0:1", "Timeticks: (100) 0:00:01.00", "Hex-STRING: 00 1A ",
+   "No Such Object available on this agent at this OID", ... With a node, its type,
+   named numbers, display hint and units shape the text (a value of another type
+   than the node's is shown as "Wrong Type (should be ...): " and its plain text);
+   without one (NULL) the value's own type decides. OID values are shown as numbers;
+   SNMP_MIBTranslator::FormatValue shows them as names. */
+ZBSNMP_API uint32_t SNMPFormatValue(SNMP_Variable *var, SNMP_MIBObject *node, char *buffer,
+                                    uint32_t bufferSize);
+
+/* Translation between object identifiers and names over one MIB tree: an index by
+   name and by sub-identifier is made once, so each translation costs a few lookups
+   whatever the size of the tree.
+
+   Names are read in the forms Net-SNMP's tools take:
+     IF-MIB::ifDescr.3          a module and a name, then the instance
+     ifDescr.3                  a name alone (see FindNodeByName for repeated names)
+     .1.3.6.1.2.1.2.2.1.2.3     numbers, with or without the leading dot
+     iso.3.6.1.2.1.1.1.0        .iso.org.dod.internet.mgmt.mib-2.system.sysDescr.0
+                                a path of names and numbers from a root
+   and an instance is written from the row's INDEX: numbers, named numbers of an
+   enumerated index (ipv4), "text" for a string index (its length, then its octets),
+   'text' for a fixed-length or IMPLIED string index (the octets alone); an IpAddress
+   index is four numbers. Without an INDEX, "text" and 'text' are taken the same way.
+   The texts made by OIDToText read back to the same OID, except where Net-SNMP's own
+   forms do not (an InetAddress index shown as "192.0.2.1" or "fe:80:...").
+
+   The translator borrows the tree unless it owns it (LoadTree, or SetTree with
+   takeOwnership): the tree must then stay unchanged while the translator is used,
+   and SetTree must be called again after any change. One translator may be used by
+   several threads at once: translation only reads it. */
+class ZBSNMP_API SNMP_MIBTranslator
+{
+public:
+   SNMP_MIBTranslator();
+   ~SNMP_MIBTranslator();
+   SNMP_MIBTranslator(const SNMP_MIBTranslator &) = delete;
+   SNMP_MIBTranslator &operator=(const SNMP_MIBTranslator &) = delete;
+
+   /* Indexes the tree under root (NULL: no tree). With takeOwnership the translator
+      deletes the tree when it is replaced or destroyed. SNMP_RC_SUCCESS, or
+      SNMP_RC_BAD_PARAMETERS when the index cannot be allocated (the translator then
+      has no tree; an owned tree is deleted). */
+   uint32_t SetTree(SNMP_MIBObject *root, bool takeOwnership);
+   /* Loads a MIB tree file (SNMPLoadMIBTree) and indexes it; the status code of the
+      load, or SNMP_RC_BAD_PARAMETERS as for SetTree. On failure the previous tree
+      stays. */
+   uint32_t LoadTree(const char *fileName);
+   SNMP_MIBObject *GetTree() const;
+
+   /* The deepest node on the OID's path from the root, and in *matched the number
+      of sub-identifiers it stands for; NULL (and 0) when not even the first
+      sub-identifier is in the tree. */
+   SNMP_MIBObject *FindNode(const uint32_t *oid, uint32_t length, uint32_t *matched) const;
+   /* A node by "name" or "MODULE::name" (exact spelling); NULL when none. When
+      several nodes bear the name (Net-SNMP's modules hold about 180 such names), the
+      first in the order of their OIDs is taken; with a module, the first of that
+      module. */
+   SNMP_MIBObject *FindNodeByName(const char *name) const;
+   /* The OID of a node of this tree into buffer: its count, or 0 when it does not
+      fit. */
+   uint32_t GetNodeOID(SNMP_MIBObject *node, uint32_t *buffer, uint32_t bufferSize) const;
+
+   /* OID to text: "IF-MIB::ifDescr.3", "SNMP-VIEW-BASED-ACM-MIB::vacmAccessStatus.
+      "group"."".3.noAuthNoPriv"; the deepest named node, then the rest of the OID
+      formatted from the row's INDEX (numbers where the tree says nothing). Without
+      a named node, or with SNMP_TEXT_NUMERIC_OIDS, the dotted numbers. */
+   uint32_t OIDToText(const uint32_t *oid, uint32_t length, char *buffer, uint32_t bufferSize,
+                      uint32_t flags) const;
+   /* Text to OID (the forms above): the number of sub-identifiers written to buffer,
+      or 0 when the text names nothing in the tree, is malformed, or does not fit. */
+   uint32_t TextToOID(const char *text, uint32_t *buffer, uint32_t bufferSize) const;
+
+   /* SNMPFormatValue with the node that the variable's name leads to (FindNode),
+      and OID values shown as names (as OIDToText with the same flags). */
+   uint32_t FormatValue(SNMP_Variable *var, char *buffer, uint32_t bufferSize,
+                        uint32_t flags) const;
+
+private:
+   struct ZbMibIndex *m_index;   /* NULL without a tree */
+};
+
 ZBSNMP_API uint32_t SNMPSaveMIBTree(const char *fileName, SNMP_MIBObject *root, uint32_t flags);
 ZBSNMP_API uint32_t SNMPLoadMIBTree(const char *fileName, SNMP_MIBObject **root);
 ZBSNMP_API uint32_t SNMPGetMIBTreeTimestamp(const char *fileName, uint32_t *timestamp);

@@ -4,14 +4,18 @@
 #include <stdio.h>
 #include <sys/wait.h>
 
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "internal.h"
+#include "mib_tree_util.h"
 #include "peer_util.h"
 #include "socket_util.h"
 #include "test_util.h"
@@ -24,11 +28,16 @@ struct Result
    int status;
 };
 
-Result Tool(const std::string &args)
+Result RunPeerCommandStatus(const std::string &command)
 {
    Result r;
-   r.out = RunPeerCommand(std::string(ZBSNMP_TOOL) + " " + args, &r.status);
+   r.out = RunPeerCommand(command, &r.status);
    return r;
+}
+
+Result Tool(const std::string &args)
+{
+   return RunPeerCommandStatus(std::string(ZBSNMP_TOOL) + " " + args);
 }
 
 class ToolTest : public AgentSuite
@@ -517,4 +526,270 @@ TEST(ToolMib, BuildInfoPrint)
    r = Tool("mib info " + dir + "/missing");
    EXPECT_EQ(r.status, 1);
    EXPECT_NE(r.out.find("File I/O error"), std::string::npos);
+}
+
+// ---- MIB names ----
+
+namespace
+{
+// Net-SNMP's tree of the shipped modules in a MIB tree file, and whether
+// the file keeps the nodes' modules (format version 2).
+struct TreeFile
+{
+   std::string path;
+   bool modules = false;
+};
+
+const TreeFile &TsvTree()
+{
+   static TreeFile file;
+   if (file.path.empty())
+   {
+      file.path = testing::TempDir() + "/netsnmp-tree.zbmib";
+      SNMP_MIBObject *root =
+          BuildMibTreeFromTsv(std::string(ZBSNMP_TEST_DATA) + "/netsnmp-mib-tree-rfc.tsv");
+      EXPECT_EQ(SNMP_RC_SUCCESS, SNMPSaveMIBTree(file.path.c_str(), root, MIB_SAVE_COMPRESS));
+      delete root;
+      SNMP_MIBTranslator names;
+      EXPECT_EQ(SNMP_RC_SUCCESS, names.LoadTree(file.path.c_str()));
+      SNMP_MIBObject *node = names.FindNodeByName("sysDescr");
+      file.modules = node != nullptr && node->Module() != nullptr;
+   }
+   return file;
+}
+
+// Bindings of a walk's output by name ("name = value", hex continued on
+// further lines).
+std::map<std::string, std::string> Bindings(const std::string &text, std::vector<std::string> *order)
+{
+   std::map<std::string, std::string> out;
+   std::istringstream in(text);
+   std::string line, last;
+   while (std::getline(in, line))
+   {
+      size_t eq = line.find(" = ");
+      if (eq != std::string::npos && line.substr(0, eq).find(' ') == std::string::npos)
+      {
+         last = line.substr(0, eq);
+         out[last] = line.substr(eq + 3);
+         if (order)
+            order->push_back(last);
+      }
+      else if (!last.empty())
+      {
+         out[last] += "\n" + line;
+      }
+   }
+   return out;
+}
+}  // namespace
+
+class ToolNamesTest : public AgentSuite
+{
+protected:
+   std::string Address() { return Agent()->Address(); }
+};
+
+TEST_F(ToolNamesTest, NamesInNamesOut)
+{
+   const TreeFile &tree = TsvTree();
+   std::string sys = tree.modules ? "SNMPv2-MIB::" : "", ifm = tree.modules ? "IF-MIB::" : "";
+   Result r = Tool("get -m " + tree.path + " " + Address() + " sysName.0 " + ifm + "ifIndex.1 .1.3.6.1.2.1.1.7.0");
+   EXPECT_EQ(r.status, 0) << r.out;
+   EXPECT_EQ(r.out, sys + "sysName.0 = STRING: \"zbsnmp-test-agent\"\n" + ifm +
+                        "ifIndex.1 = INTEGER: 1\n" + sys + "sysServices.0 = INTEGER: 72\n");
+   // -On keeps the numbers; the names still work as input.
+   r = Tool("get -On -m " + tree.path + " " + Address() + " sysName.0");
+   EXPECT_EQ(r.out, ".1.3.6.1.2.1.1.5.0 = STRING: \"zbsnmp-test-agent\"\n");
+   // The tree from the environment; a walk from a name.
+   r = Tool("walk " + Address() + " system");
+   EXPECT_EQ(r.out.find("sysName.0"), std::string::npos);   // no tree: numbers
+   r = RunPeerCommandStatus("env ZBSNMP_MIBS=" + tree.path + " " + ZBSNMP_TOOL + " walk " + Address() +
+                            " system");
+   EXPECT_EQ(r.status, 0);
+   EXPECT_EQ(r.out.rfind(sys + "sysDescr.0 = STRING: \"zbsnmp test agent", 0), 0u) << r.out;
+   EXPECT_NE(r.out.find(sys + "sysObjectID.0 = OID: " + (tree.modules ? "NET-SNMP-TC::" : "") + "linux\n"),
+             std::string::npos);
+   // set with a name, an OID value given as a name is sent as its numbers.
+   r = Tool("set -c private -m " + tree.path + " " + Address() + " sysLocation.0 STRING \"Lab 7\"");
+   EXPECT_EQ(r.out, sys + "sysLocation.0 = STRING: \"Lab 7\"\n");
+   // Errors: a name the tree does not hold, a tree that does not load.
+   r = Tool("get -m " + tree.path + " " + Address() + " noSuchName.0");
+   EXPECT_EQ(r.status, 2);
+   EXPECT_NE(r.out.find("invalid OID 'noSuchName.0'"), std::string::npos);
+   r = Tool("get -m " + testing::TempDir() + "/missing.zbmib " + Address() + " sysName.0");
+   EXPECT_EQ(r.status, 1);
+   EXPECT_NE(r.out.find("File I/O error"), std::string::npos) << r.out;
+   r = Tool("get -Ox " + Address() + " sysName.0");
+   EXPECT_EQ(r.status, 2);
+}
+
+TEST(ToolNames, TrapsShowTrapNames)
+{
+   REQUIRE_PEER(HaveProgram("snmptrap"), "snmptrap");
+   const TreeFile &tree = TsvTree();
+   uint16_t port = FreeUdpPort();
+   Result listener;
+   std::thread t([&] {
+      listener = Tool("traps -m " + tree.path + " -p " + std::to_string(port) + " -n 1 -t 5000");
+   });
+   std::this_thread::sleep_for(std::chrono::milliseconds(300));
+   RunPeerCommand("snmptrap -v2c -c public 127.0.0.1:" + std::to_string(port) +
+                  " 12345 .1.3.6.1.6.3.1.1.5.4 .1.3.6.1.2.1.2.2.1.1.2 i 2");
+   t.join();
+   std::string ifm = tree.modules ? "IF-MIB::" : "";
+   EXPECT_EQ(listener.status, 0) << listener.out;
+   EXPECT_NE(listener.out.find("trap OID " + ifm + "linkUp, generic 3 (linkUp), specific 0"),
+             std::string::npos)
+       << listener.out;
+   EXPECT_NE(listener.out.find("  " + ifm + "ifIndex.2 = INTEGER: 2"), std::string::npos);
+}
+
+// With the tree compiled from mibs/, a walk of the agent reads as snmpwalk's
+// with the same modules loaded (MIBS=ALL), and names typed in Net-SNMP's forms
+// mean the OIDs snmptranslate gives. Values that change between two runs of
+// snmpwalk (one before ours, one after) are left out of the count.
+class ToolCompiledTreeTest : public AgentSuite
+{
+protected:
+   static std::string NetSnmpEnv()
+   {
+      std::string mibs = std::string(ZBSNMP_SOURCE_DIR) + "/mibs";
+      return "env MIBS=ALL MIBDIRS=" + mibs + "/rfc:" + mibs + "/net-snmp ";
+   }
+   std::string Address() { return Agent()->Address(); }
+
+   // Compiles mibs/ once; skips when this build's tool has no compiler.
+   void SetUp() override
+   {
+      AgentSuite::SetUp();
+      if (HasFatalFailure() || IsSkipped())
+         return;
+      static std::string tree, failure;
+      static bool tried = false;
+      if (!tried)
+      {
+         tried = true;
+         std::string path = testing::TempDir() + "/compiled.zbmib";
+         std::string mibs = std::string(ZBSNMP_SOURCE_DIR) + "/mibs";
+         Result r = Tool("mib compile -z --no-descriptions -o " + path + " " + mibs + "/rfc " + mibs +
+                         "/net-snmp");
+         if (r.out.find("unknown mib command") != std::string::npos)
+            failure = "skip";
+         else if (r.status != 0 && access(path.c_str(), R_OK) != 0)
+            failure = "mib compile failed: " + r.out.substr(0, 2000);
+         else
+            tree = path;
+      }
+      if (failure == "skip")
+         GTEST_SKIP() << "this build's zbsnmp has no 'mib compile' (libsmi missing)";
+      ASSERT_TRUE(failure.empty()) << failure;
+      m_tree = tree;
+   }
+
+   std::string m_tree;
+};
+
+TEST_F(ToolCompiledTreeTest, WalkReadsAsSnmpwalk)
+{
+   REQUIRE_PEER(HaveProgram("snmpwalk"), "snmpwalk");
+   struct Walk
+   {
+      const char *ours;     // our root, as a name
+      const char *theirs;   // snmpwalk's
+      double share;         // of the stable lines that must be identical
+   };
+   const Walk walks[] = {
+      {"SNMPv2-MIB::system", "SNMPv2-MIB::system", 1.0},
+      {"IF-MIB::interfaces", "IF-MIB::interfaces", 1.0},
+      {"IF-MIB::ifXTable", "IF-MIB::ifXTable", 1.0},
+      {".1", ".1", 0.95},
+   };
+   for (const Walk &w : walks)
+   {
+      SCOPED_TRACE(w.ours);
+      // (RunPeerCommand adds 2>&1: Net-SNMP's warnings are left out inside.)
+      std::string snmpwalk = "(" + NetSnmpEnv() + "snmpwalk -v2c -c public " + Address() + " " +
+                             w.theirs + " 2>/dev/null)";
+      std::vector<std::string> order;
+      auto before = Bindings(RunPeerCommand(snmpwalk), &order);
+      Result r = Tool("walk -m " + m_tree + " " + Address() + " " + w.ours);
+      ASSERT_EQ(r.status, 0) << r.out.substr(0, 2000);
+      auto ours = Bindings(r.out, nullptr);
+      auto after = Bindings(RunPeerCommand(snmpwalk), nullptr);
+      size_t stable = 0, same = 0;
+      std::string differences;
+      for (const std::string &name : order)
+      {
+         auto later = after.find(name);
+         if (later == after.end() || later->second != before[name] ||
+             before[name].rfind("No more variables", 0) == 0)
+            continue;
+         stable++;
+         auto mine = ours.find(name);
+         if (mine != ours.end() && mine->second == before[name])
+            same++;
+         else if (differences.size() < 3000)
+            differences += name + " = " + before[name] + "\n   ours: " +
+                           (mine != ours.end() ? mine->second : "(missing)") + "\n";
+      }
+      ASSERT_GT(stable, 5u);
+      EXPECT_GE(same, (size_t)(w.share * stable)) << same << " of " << stable << " lines identical\n"
+                                                  << differences;
+   }
+}
+
+TEST_F(ToolCompiledTreeTest, NamesResolveAsSnmptranslate)
+{
+   REQUIRE_PEER(HaveProgram("snmptranslate"), "snmptranslate");
+   SNMP_MIBTranslator names;
+   ASSERT_EQ(SNMP_RC_SUCCESS, names.LoadTree(m_tree.c_str()));
+   const char *forms[] = {
+      "SNMPv2-MIB::sysDescr.0",
+      "iso.3.6.1.2.1.1.1.0",
+      ".iso.org.dod.internet.mgmt.mib-2.system.sysDescr.0",
+      "1.3.6.1.2.1.1.1.0",
+      "IF-MIB::ifDescr.3",
+      "IF-MIB::ifEntry.ifDescr.3",
+      "IF-MIB::ifDescr.0x10",
+      "SNMPv2-SMI::mib-2.1.1.0",
+      "SNMP-VIEW-BASED-ACM-MIB::vacmAccessStatus.\"group\".\"\".3.noAuthNoPriv",
+      "SNMP-VIEW-BASED-ACM-MIB::vacmGroupName.1.\"comm1\"",
+      "DISMAN-EVENT-MIB::mteEventComment.\"_snmpd\".'_linkDown'",
+      "IP-MIB::ipAddressIfIndex.ipv4.\"127.0.0.1\"",
+      "IP-MIB::ipAddressIfIndex.1.4.127.0.0.1",
+      "IP-MIB::ipSystemStatsInReceives.ipv4",
+      "IP-MIB::ipAdEntAddr.127.0.0.1",
+      "BRIDGE-MIB::dot1dTpFdbAddress.0.1.2.3.4.5",
+      "NET-SNMP-AGENT-MIB::nsCacheTimeout.1.3.6.1.2.1.2.2",
+      "NET-SNMP-AGENT-MIB::nsModuleName.\"\".1.0.0",
+      "NET-SNMP-AGENT-MIB::nsLogType.debug.'/tmp/x'",
+      "HOST-RESOURCES-MIB::hrSWRunName.1",
+      "UCD-SNMP-MIB::laLoadFloat.1",
+      "IP-FORWARD-MIB::inetCidrRouteType.ipv4.\"0.0.0.0\".0.2.0.0.ipv4.\"192.0.2.1\"",
+      "SNMPv2-MIB::sysDescr.\"ab\"",
+      "SNMPv2-MIB::sysDescr.'ab'",
+   };
+   // snmptranslate reads a bare name only with -IR (as snmpget does when the
+   // name is no path from a root).
+   const char *bare[] = {"sysDescr.0", "ifDescr.3", "ifOperStatus.2", "vacmAccessStatus.\"g\".\"\".3.authPriv",
+                         "hrSWRunName.1", "linkUp", "mib-2.1.1.0"};
+   auto check = [&](const std::string &text, const std::string &options) {
+      SCOPED_TRACE(text);
+      std::string quoted;
+      for (char c : text)
+         quoted += (c == '\'') ? std::string("'\\''") : std::string(1, c);
+      std::string theirs = RunPeerCommand("(" + NetSnmpEnv() + "snmptranslate " + options + " '" +
+                                          quoted + "' 2>/dev/null)");
+      uint32_t ids[256];
+      uint32_t n = names.TextToOID(text.c_str(), ids, 256);
+      char ours[2048] = "";
+      if (n > 0)
+         SNMPConvertOIDToText(n, ids, ours, sizeof(ours));
+      EXPECT_EQ(theirs, n > 0 ? std::string(ours) + "\n" : std::string());
+   };
+   for (const char *f : forms)
+      check(f, "-On");
+   for (const char *f : bare)
+      check(f, "-IR -On");
 }

@@ -43,6 +43,8 @@ struct RequestOptions
    std::string community = "public";
    uint32_t timeout = 1000;
    uint32_t attempts = 3;
+   std::string mibFile;        // -m FILE (else $ZBSNMP_MIBS)
+   bool numericOids = false;   // -On
    Target target;
    std::vector<std::string> args;
 };
@@ -54,6 +56,19 @@ int ParseRequestOptions(const char *command, int argc, char **argv, RequestOptio
 const char *ErrorStatusName(uint32_t code);
 std::string FormatValue(SNMP_Variable *v);
 void PrintBinding(SNMP_Variable *v);
+
+// ---- names.cpp: MIB names ----
+
+// Loads the tree of file, or of $ZBSNMP_MIBS when file is empty (none when
+// both are empty); numericOids (-On) keeps OIDs as numbers in the output.
+int LoadMibTree(const std::string &file, bool numericOids);
+// ParseOid, or a name of the loaded tree.
+bool ParseName(const char *text, std::vector<uint32_t> *out);
+// The OID as a name of the loaded tree, else its numbers.
+std::string OidName(SNMP_ObjectId *oid);
+// Prints the binding with names, values as Net-SNMP prints them; false
+// (nothing printed) without a tree.
+bool PrintNamedBinding(SNMP_Variable *v);
 
 // ---- request.cpp: one agent, request by request ----
 

@@ -191,5 +191,7 @@ std::string FormatValue(SNMP_Variable *v)
 
 void PrintBinding(SNMP_Variable *v)
 {
+   if (PrintNamedBinding(v))
+      return;
    printf("%s = %s\n", v->GetName()->GetValueAsText(), FormatValue(v).c_str());
 }

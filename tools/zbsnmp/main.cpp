@@ -22,11 +22,15 @@ static const char *const kUsage =
     "  next  [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] HOST[:PORT] OID...\n"
     "  walk  [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] HOST[:PORT] [OID]\n"
     "  set   [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] HOST[:PORT] OID TYPE VALUE...\n"
-    "  traps [-p PORT] [-n COUNT] [-t TIMEOUT_MS]\n"
+    "  traps [-p PORT] [-n COUNT] [-t TIMEOUT_MS] [-m FILE] [-On]\n"
     "  poll  -f TARGETS [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] [-o text|json] OID...\n"
     "  mib print FILE\n"
     "  mib info FILE\n"
     "  mib build [-z] [--no-descriptions] TSV FILE\n"
+    "\n"
+    "Request commands and traps also take -m FILE (a MIB tree file; default $ZBSNMP_MIBS):\n"
+    "OIDs may then be names (IF-MIB::ifDescr.3) and output follows Net-SNMP's tools;\n"
+    "-On keeps OIDs as numbers.\n"
     "\n"
     "Run 'zbsnmp COMMAND --help' for the details of a command.\n";
 
@@ -38,6 +42,9 @@ static const std::map<std::string, std::string> kCommandHelp = {
     "  -c COMMUNITY  community (default public)\n"
     "  -t TIMEOUT_MS time-out of each attempt in milliseconds (default 1000)\n"
     "  -r ATTEMPTS   number of attempts (default 3)\n"
+    "  -m FILE       MIB tree file (default: $ZBSNMP_MIBS): OIDs may be names, and the\n"
+    "                output shows names and values as Net-SNMP's tools do\n"
+    "  -On           with a MIB tree, OIDs printed as numbers\n"
     "  HOST[:PORT]   agent name or IPv4 address, port 161 by default\n"},
    {"next",
     "usage: zbsnmp next [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] HOST[:PORT] OID...\n"
@@ -56,11 +63,12 @@ static const std::map<std::string, std::string> kCommandHelp = {
     "Options as for 'zbsnmp get' (the community defaults to public: pass -c for a write\n"
     "community).\n"},
    {"traps",
-    "usage: zbsnmp traps [-p PORT] [-n COUNT] [-t TIMEOUT_MS]\n"
+    "usage: zbsnmp traps [-p PORT] [-n COUNT] [-t TIMEOUT_MS] [-m FILE] [-On]\n"
     "Listens for SNMP v1 and v2c traps on a UDP port of every local address and prints each one.\n"
     "  -p PORT       UDP port (default 162, which needs privileges)\n"
     "  -n COUNT      stop after COUNT traps (default: run until interrupted)\n"
-    "  -t TIMEOUT_MS give up when no trap comes for this long (default: wait for ever)\n"},
+    "  -t TIMEOUT_MS give up when no trap comes for this long (default: wait for ever)\n"
+    "  -m FILE, -On  MIB tree file and numeric OIDs, as for 'zbsnmp get'\n"},
    {"poll",
     "usage: zbsnmp poll -f TARGETS [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS]\n"
     "                   [--window N] [--rate N] [--backoff] [-o text|json] OID...\n"
@@ -237,6 +245,16 @@ int ParseRequestOptions(const char *command, int argc, char **argv, RequestOptio
       {
          o->community = value;
       }
+      else if (a == "-m")
+      {
+         o->mibFile = value;
+      }
+      else if (a == "-O")
+      {
+         if (strcmp(value, "n") != 0)
+            return UsageError("invalid output option '-O" + std::string(value) + "' (use -On)", command);
+         o->numericOids = true;
+      }
       else if (a == "-t")
       {
          if (!ParseUnsigned(value, 0xFFFFFFFEu, &n) || n == 0)
@@ -261,7 +279,7 @@ int ParseRequestOptions(const char *command, int argc, char **argv, RequestOptio
       return UsageError(error, command);
    for (i++; i < argc; i++)
       o->args.push_back(argv[i]);
-   return EXIT_OK;
+   return LoadMibTree(o->mibFile, o->numericOids);
 }
 
 int main(int argc, char **argv)

@@ -72,7 +72,7 @@ int CmdGet(const char *command, uint32_t pduCommand, int argc, char **argv)
    for (const std::string &a : o.args)
    {
       std::vector<uint32_t> oid;
-      if (!ParseOid(a.c_str(), &oid))
+      if (!ParseName(a.c_str(), &oid))
          return UsageError("invalid OID '" + a + "'", command);
       oids.push_back(oid);
    }
@@ -120,9 +120,10 @@ static bool ValueText(uint32_t type, const char *value, std::string *text)
       case ASN_TYPE_OBJECT_ID:
       {
          std::vector<uint32_t> oid;
-         if (!ParseOid(value, &oid))
+         if (!ParseName(value, &oid))
             return false;
-         break;
+         *text = OidText(oid);  // a name of the tree, as numbers
+         return true;
       }
       default:
          break;
@@ -143,7 +144,7 @@ int CmdSet(int argc, char **argv)
    for (size_t i = 0; i < o.args.size(); i += 3)
    {
       std::vector<uint32_t> oid;
-      if (!ParseOid(o.args[i].c_str(), &oid))
+      if (!ParseName(o.args[i].c_str(), &oid))
          return UsageError("invalid OID '" + o.args[i] + "'", "set");
       uint32_t type = SNMPResolveDataType(o.args[i + 1].c_str());
       if (type == ASN_TYPE_NULL)

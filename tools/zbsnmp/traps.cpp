@@ -24,9 +24,16 @@ static const char *GenericTrapName(int type)
 int CmdTraps(int argc, char **argv)
 {
    uint64_t port = 162, count = 0, timeout = 0xFFFFFFFF;
+   std::string mibFile;
+   bool numericOids = false;
    for (int i = 0; i < argc; i++)
    {
       std::string a = argv[i];
+      if (a == "-On")
+      {
+         numericOids = true;
+         continue;
+      }
       if (i + 1 >= argc)
          return UsageError(a[0] == '-' ? "option " + a + " needs a value" : "unexpected argument '" + a + "'",
                            "traps");
@@ -46,11 +53,18 @@ int CmdTraps(int argc, char **argv)
          if (!ParseUnsigned(value, 0xFFFFFFFEu, &timeout) || timeout == 0)
             return UsageError("invalid time-out '" + std::string(value) + "'", "traps");
       }
+      else if (a == "-m")
+      {
+         mibFile = value;
+      }
       else
       {
          return UsageError("unknown option " + a, "traps");
       }
    }
+   int loaded = LoadMibTree(mibFile, numericOids);
+   if (loaded != EXIT_OK)
+      return loaded;
    int s = socket(AF_INET, SOCK_DGRAM, 0);
    struct sockaddr_in sa;
    memset(&sa, 0, sizeof(sa));
@@ -114,7 +128,7 @@ int CmdTraps(int argc, char **argv)
          deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
       printf("Trap from %s:%u: version %s, community \"%s\"\n", addr, ntohs(from.sin_port),
              trap->GetVersion() == SNMP_VERSION_1 ? "1" : "2c", trap->GetCommunity());
-      printf("  trap OID %s, generic %d (%s), specific %d\n", trap->GetTrapId()->GetValueAsText(),
+      printf("  trap OID %s, generic %d (%s), specific %d\n", OidName(trap->GetTrapId()).c_str(),
              trap->GetTrapType(), GenericTrapName(trap->GetTrapType()), trap->GetSpecificTrapType());
       for (uint32_t i = 0; i < trap->GetNumVariables(); i++)
       {

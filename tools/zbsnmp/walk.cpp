@@ -24,7 +24,7 @@ int CmdWalk(int argc, char **argv)
    if (o.args.size() > 1)
       return UsageError("walk takes one OID", "walk");
    std::vector<uint32_t> root = {1, 3, 6, 1, 2, 1};
-   if (!o.args.empty() && !ParseOid(o.args[0].c_str(), &root))
+   if (!o.args.empty() && !ParseName(o.args[0].c_str(), &root))
       return UsageError("invalid OID '" + o.args[0] + "'", "walk");
    Session session;
    if ((rc = session.Open(o)) != EXIT_OK)
