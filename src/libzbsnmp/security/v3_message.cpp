@@ -361,6 +361,10 @@ uint32_t ZbV3Receive(ZbUsmIdentityData *id, const uint8_t *data, uint32_t length
    {
       if (!ZbV3ParseScoped(m.scoped, m.scopedLength, &r.scoped))
          return SNMP_RC_PARSE_ERROR;
+      /* RFC 3412 7.2 step 13: a response comes at the request's level; only
+         a Report may come lower (the agent could not authenticate us). */
+      if (id->level != SNMP_SEC_NO_AUTH_NO_PRIV && r.scoped.pdu[0] != ASN_PDU_REPORT)
+         return SNMP_RC_UNSUPPORTED_SEC_LEVEL;
       *out = r;
       return SNMP_RC_SUCCESS;
    }
@@ -398,6 +402,12 @@ uint32_t ZbV3Receive(ZbUsmIdentityData *id, const uint8_t *data, uint32_t length
    {
       ZbV3ReceivedFree(&r);
       return SNMP_RC_PARSE_ERROR;
+   }
+   uint32_t level = priv ? SNMP_SEC_AUTH_PRIV : SNMP_SEC_AUTH_NO_PRIV;
+   if (level != id->level && r.scoped.pdu[0] != ASN_PDU_REPORT)
+   {
+      ZbV3ReceivedFree(&r);
+      return SNMP_RC_UNSUPPORTED_SEC_LEVEL;
    }
    id->engine = engine;
    r.authenticated = true;

@@ -128,13 +128,14 @@ void ZbV3ReceivedFree(ZbV3Received *r);
 
 /* RFC 3414 3.2 for a manager: parses the message, and when it is
    authenticated checks user, engine, digest and time window (learning the
-   engine's boots and time, step 7b) and decrypts it. An unauthenticated
-   message is taken as it is (the caller accepts it only when it asked at
-   noAuthNoPriv, or when it is a Report). Results: SNMP_RC_SUCCESS (*out
-   filled; release with ZbV3ReceivedFree), SNMP_RC_PARSE_ERROR,
-   SNMP_RC_UNKNOWN_USER_NAME (another user), SNMP_RC_UNKNOWN_ENGINE_ID
-   (another engine than the one learnt), SNMP_RC_UNSUPPORTED_SEC_LEVEL (a
-   level the identity cannot check), SNMP_RC_WRONG_DIGEST,
+   engine's boots and time, step 7b) and decrypts it. A message that is not
+   a Report must come at the identity's level (RFC 3412 7.2 step 13); a
+   Report may come lower, unauthenticated too, and is then taken as it is.
+   Results: SNMP_RC_SUCCESS (*out filled; release with ZbV3ReceivedFree),
+   SNMP_RC_PARSE_ERROR, SNMP_RC_UNKNOWN_USER_NAME (another user),
+   SNMP_RC_UNKNOWN_ENGINE_ID (another engine than the one learnt),
+   SNMP_RC_UNSUPPORTED_SEC_LEVEL (a level the identity cannot check, or
+   another level than the identity's), SNMP_RC_WRONG_DIGEST,
    SNMP_RC_NOT_IN_TIME_WINDOW, SNMP_RC_DECRYPTION_ERROR. Nothing is learnt
    from a message that fails. */
 uint32_t ZbV3Receive(ZbUsmIdentityData *id, const uint8_t *data, uint32_t length, int64_t now,
