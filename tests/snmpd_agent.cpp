@@ -19,7 +19,7 @@ uint16_t FreeUdpPort()
    return port;
 }
 
-bool SnmpdAgent::Start()
+bool SnmpdAgent::Start(const std::string &extraConfig)
 {
    std::string tmpl = (std::filesystem::temp_directory_path() / "zbsnmp-snmpd-XXXXXX").string();
    if (mkdtemp(&tmpl[0]) == nullptr)
@@ -30,6 +30,8 @@ bool SnmpdAgent::Start()
       m_port = FreeUdpPort();
       std::string listen = "udp:127.0.0.1:" + std::to_string(m_port);
       std::string conf = std::string(ZBSNMP_SOURCE_DIR) + "/tests/snmpd.conf";
+      if (!extraConfig.empty())
+         conf += "," + extraConfig;
       std::string log = m_dir + "/snmpd.log";
       pid_t pid = fork();
       if (pid < 0)

@@ -15,9 +15,9 @@ class SnmpdAgent
 {
 public:
    ~SnmpdAgent() { Stop(); }
-   // Starts snmpd on 127.0.0.1 at a free port with tests/snmpd.conf and waits
-   // until it answers.
-   bool Start();
+   // Starts snmpd on 127.0.0.1 at a free port with tests/snmpd.conf (and the
+   // extra configuration file, when given) and waits until it answers.
+   bool Start(const std::string &extraConfig = std::string());
    // Stops it by PID and removes its state directory.
    void Stop();
    uint16_t Port() const { return m_port; }
