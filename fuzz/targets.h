@@ -17,12 +17,16 @@ int FuzzOid(const uint8_t *data, size_t size);
 int FuzzMib(const uint8_t *data, size_t size);
 // SNMP_UDPTransport::Read over a sequence of datagrams: the buffer invariants hold.
 int FuzzTransport(const uint8_t *data, size_t size);
+// SNMPv3 (first octet: identity and mode): a received message through the
+// manager's checks stays inside its octets; or the rest as a PDU goes out
+// protected and reads back the same.
+int FuzzV3(const uint8_t *data, size_t size);
 
 struct FuzzTarget
 {
    const char *name;
    int (*run)(const uint8_t *, size_t);
 };
-extern const FuzzTarget kFuzzTargets[5];
+extern const FuzzTarget kFuzzTargets[6];
 
 #endif
