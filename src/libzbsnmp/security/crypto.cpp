@@ -69,18 +69,36 @@ int ZbCipherAvailable(ZbCipher cipher)
 #endif
 }
 
+/* OpenSSL 3 looks an algorithm up in its providers on every use of a
+   legacy handle such as EVP_sha256(); fetched once, the handles are
+   immutable and shared by every thread (made on first use, thread-safe by
+   C++11, kept for the life of the process). */
+struct Algorithms
+{
+   EVP_MD *md[6];
+   EVP_CIPHER *cfb[3];
+   EVP_MAC *hmac;
+   Algorithms()
+   {
+      static const char *const mds[] = {"MD5", "SHA1", "SHA224", "SHA256", "SHA384", "SHA512"};
+      static const char *const cfbs[] = {"AES-128-CFB", "AES-192-CFB", "AES-256-CFB"};
+      for (int i = 0; i < 6; i++)
+         md[i] = EVP_MD_fetch(nullptr, mds[i], nullptr);
+      for (int i = 0; i < 3; i++)
+         cfb[i] = EVP_CIPHER_fetch(nullptr, cfbs[i], nullptr);
+      hmac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
+   }
+};
+
+static const Algorithms &Algo()
+{
+   static const Algorithms algorithms;
+   return algorithms;
+}
+
 static const EVP_MD *Md(ZbHash hash)
 {
-   switch (hash)
-   {
-      case ZB_HASH_MD5: return EVP_md5();
-      case ZB_HASH_SHA1: return EVP_sha1();
-      case ZB_HASH_SHA224: return EVP_sha224();
-      case ZB_HASH_SHA256: return EVP_sha256();
-      case ZB_HASH_SHA384: return EVP_sha384();
-      case ZB_HASH_SHA512: return EVP_sha512();
-   }
-   return nullptr;
+   return Algo().md[hash];
 }
 
 static const char *MdName(ZbHash hash)
@@ -98,7 +116,7 @@ struct MdCtx
 int ZbDigestParts(ZbHash hash, const ZbBytes *parts, uint32_t count, uint8_t *out)
 {
    MdCtx md;
-   if (md.ctx == nullptr || EVP_DigestInit_ex(md.ctx, Md(hash), nullptr) != 1)
+   if (md.ctx == nullptr || Md(hash) == nullptr || EVP_DigestInit_ex(md.ctx, Md(hash), nullptr) != 1)
       return 0;
    for (uint32_t i = 0; i < count; i++)
       if (parts[i].length > 0 && EVP_DigestUpdate(md.ctx, parts[i].data, parts[i].length) != 1)
@@ -112,7 +130,7 @@ int ZbDigestRepeated(ZbHash hash, const uint8_t *pattern, size_t patternLength, 
    if (patternLength == 0)
       return 0;
    MdCtx md;
-   if (md.ctx == nullptr || EVP_DigestInit_ex(md.ctx, Md(hash), nullptr) != 1)
+   if (md.ctx == nullptr || Md(hash) == nullptr || EVP_DigestInit_ex(md.ctx, Md(hash), nullptr) != 1)
       return 0;
    /* Whole repetitions of the pattern in one chunk, hashed chunk by chunk:
       each chunk starts at the pattern's first octet again. */
@@ -141,11 +159,9 @@ int ZbDigestRepeated(ZbHash hash, const uint8_t *pattern, size_t patternLength, 
 int ZbHmacParts(ZbHash hash, const uint8_t *key, size_t keyLength, const ZbBytes *parts,
                 uint32_t count, uint8_t *out)
 {
-   EVP_MAC *mac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
-   if (mac == nullptr)
+   if (Algo().hmac == nullptr || Md(hash) == nullptr)
       return 0;
-   EVP_MAC_CTX *ctx = EVP_MAC_CTX_new(mac);
-   EVP_MAC_free(mac);
+   EVP_MAC_CTX *ctx = EVP_MAC_CTX_new(Algo().hmac);
    if (ctx == nullptr)
       return 0;
    OSSL_PARAM params[2];
@@ -180,9 +196,9 @@ static const EVP_CIPHER *Cfb(ZbCipher cipher)
 {
    switch (cipher)
    {
-      case ZB_CIPHER_AES128_CFB: return EVP_aes_128_cfb128();
-      case ZB_CIPHER_AES192_CFB: return EVP_aes_192_cfb128();
-      case ZB_CIPHER_AES256_CFB: return EVP_aes_256_cfb128();
+      case ZB_CIPHER_AES128_CFB: return Algo().cfb[0];
+      case ZB_CIPHER_AES192_CFB: return Algo().cfb[1];
+      case ZB_CIPHER_AES256_CFB: return Algo().cfb[2];
       default: return nullptr;
    }
 }
