@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "security/v3_message.h"
 
 static const uint8_t kEngine[] = {0x80, 0x00, 0x1f, 0x88, 0x80, 0x5a, 0x62, 0x65, 0x6e, 0x63, 0x68};
@@ -161,26 +162,6 @@ static int TheirsDecode(const std::vector<uint8_t> &wire)
    return rc == 0;
 }
 
-class Collector : public benchmark::ConsoleReporter
-{
-public:
-   std::map<std::string, double> nsPerOp;
-   void ReportRuns(const std::vector<Run> &runs) override
-   {
-      for (const Run &run : runs)
-      {
-         std::string name = run.benchmark_name();
-         if (run.run_type == Run::RT_Aggregate)
-         {
-            if (run.aggregate_name != "median")
-               continue;
-            name = name.substr(0, name.rfind("_median"));
-         }
-         nsPerOp[name] = run.GetAdjustedRealTime();
-      }
-   }
-};
-
 int main(int argc, char **argv)
 {
    bool quick = argc > 1 && !strcmp(argv[1], "--short");
@@ -245,20 +226,8 @@ int main(int argc, char **argv)
       for (auto _ : st)
          benchmark::DoNotOptimize(TheirsDecode(wire));
    });
-   std::vector<std::string> bargs = {argv[0], quick ? "--benchmark_min_time=0.05"
-                                                    : "--benchmark_min_time=0.5"};
-   if (!quick)
-   {
-      bargs.push_back("--benchmark_repetitions=5");
-      bargs.push_back("--benchmark_report_aggregates_only=true");
-   }
-   std::vector<char *> bargv;
-   for (auto &a : bargs)
-      bargv.push_back((char *)a.c_str());
-   int bargc = (int)bargv.size();
-   benchmark::Initialize(&bargc, bargv.data());
    Collector collector;
-   benchmark::RunSpecifiedBenchmarks(&collector);
+   RunBenchmarks(argv[0], quick, &collector);
 
    printf("\n## SNMPv3 codec: authPriv SHA-256/AES-128, 20 bindings (%u-octet Response)\n\n",
           (unsigned)wire.size());

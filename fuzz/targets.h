@@ -5,6 +5,20 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+// Aborts with the failed property (libFuzzer and the replay test report it).
+#define CHECK(cond)                                                        \
+   do                                                                      \
+   {                                                                       \
+      if (!(cond))                                                         \
+      {                                                                    \
+         fprintf(stderr, "property failed: %s (%s:%d)\n", #cond, __FILE__, \
+                 __LINE__);                                                \
+         abort();                                                          \
+      }                                                                    \
+   } while (0)
 
 // SNMP_PDU::Parse; what parses encodes and parses again to the same fields.
 int FuzzPdu(const uint8_t *data, size_t size);

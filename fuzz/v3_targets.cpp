@@ -9,17 +9,6 @@
 #include "security/v3_exchange.h"
 #include "targets.h"
 
-#define CHECK(cond)                                                        \
-   do                                                                      \
-   {                                                                       \
-      if (!(cond))                                                         \
-      {                                                                    \
-         fprintf(stderr, "property failed: %s (%s:%d)\n", #cond, __FILE__, \
-                 __LINE__);                                                \
-         abort();                                                          \
-      }                                                                    \
-   } while (0)
-
 namespace
 {
 struct Setup

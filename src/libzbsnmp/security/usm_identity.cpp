@@ -169,29 +169,26 @@ static uint32_t PasswordKey(uint32_t authMethod, const char *password, uint8_t *
    return SNMP_RC_SUCCESS;
 }
 
-uint32_t SNMP_USMIdentity::SetAuthPassword(uint32_t authMethod, const char *password)
+/* Hands the password's master key to store, then wipes it. */
+template <typename Store>
+static uint32_t WithPasswordKey(uint32_t authMethod, const char *password, Store store)
 {
-   if (m_data == nullptr)
-      return SNMP_RC_BAD_PARAMETERS;
    uint8_t key[ZB_HASH_MAX_SIZE];
    uint32_t length = 0;
    uint32_t rc = PasswordKey(authMethod, password, key, &length);
    if (rc == SNMP_RC_SUCCESS)
-   {
-      /* A new hash makes a privacy key of the old one unusable. */
-      if (authMethod != m_data->authMethod)
-      {
-         ZbCleanse(m_data->privKey, sizeof(m_data->privKey));
-         m_data->privKeyLength = 0;
-      }
-      m_data->authMethod = authMethod;
-      memcpy(m_data->authKey, key, length);
-      m_data->authKeyLength = length;
-      m_data->authKeyForm = SNMP_KEY_MASTER;
-      m_data->keys.valid = false;
-   }
+      rc = store(key, length);
    ZbCleanse(key, sizeof(key));
    return rc;
+}
+
+uint32_t SNMP_USMIdentity::SetAuthPassword(uint32_t authMethod, const char *password)
+{
+   if (m_data == nullptr)
+      return SNMP_RC_BAD_PARAMETERS;
+   return WithPasswordKey(authMethod, password, [&](const uint8_t *key, uint32_t length) {
+      return SetAuthKey(authMethod, key, length, SNMP_KEY_MASTER);
+   });
 }
 
 uint32_t SNMP_USMIdentity::SetAuthKey(uint32_t authMethod, const uint8_t *key, uint32_t length,
@@ -203,6 +200,7 @@ uint32_t SNMP_USMIdentity::SetAuthKey(uint32_t authMethod, const uint8_t *key, u
       return SNMP_RC_BAD_PARAMETERS;
    if (!ZbCryptoAvailable())
       return SNMP_RC_SECURITY_UNAVAILABLE;
+   /* A new hash makes a privacy key of the old one unusable. */
    if (authMethod != m_data->authMethod)
    {
       ZbCleanse(m_data->privKey, sizeof(m_data->privKey));
@@ -233,19 +231,9 @@ uint32_t SNMP_USMIdentity::SetPrivPassword(uint32_t privMethod, const char *pass
    uint32_t rc = CheckPrivMethod(privMethod, &info);
    if (rc != SNMP_RC_SUCCESS)
       return rc;
-   uint8_t key[ZB_HASH_MAX_SIZE];
-   uint32_t length = 0;
-   rc = PasswordKey(m_data->authMethod, password, key, &length);
-   if (rc == SNMP_RC_SUCCESS)
-   {
-      m_data->privMethod = privMethod;
-      memcpy(m_data->privKey, key, length);
-      m_data->privKeyLength = length;
-      m_data->privKeyForm = SNMP_KEY_MASTER;
-      m_data->keys.valid = false;
-   }
-   ZbCleanse(key, sizeof(key));
-   return rc;
+   return WithPasswordKey(m_data->authMethod, password, [&](const uint8_t *key, uint32_t length) {
+      return SetPrivKey(privMethod, key, length, SNMP_KEY_MASTER);
+   });
 }
 
 uint32_t SNMP_USMIdentity::SetPrivKey(uint32_t privMethod, const uint8_t *key, uint32_t length,
