@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -186,6 +187,35 @@ TEST(UsmIdentity, SettersCheckTheirArguments)
    SNMP_USMIdentity bare("bare");
    EXPECT_EQ(bare.SetSecurityLevel(SNMP_SEC_AUTH_NO_PRIV), (uint32_t)SNMP_RC_SUCCESS);
    EXPECT_EQ(ZbUsmCheckIdentity(ZbUsmAccess::Data(&bare)), (uint32_t)SNMP_RC_BAD_PARAMETERS);
+}
+
+TEST(UsmIdentity, KeysAreWipedWhenTheIdentityDies)
+{
+   REQUIRE_CRYPTO();
+   // The identity's data in storage of our own, so that it can be looked at
+   // after its destructor has run.
+   alignas(ZbUsmIdentityData) unsigned char storage[sizeof(ZbUsmIdentityData)];
+   ZbUsmIdentityData *d = new (storage) ZbUsmIdentityData();
+   uint8_t key[20];
+   memset(key, 0xA5, sizeof(key));
+   memcpy(d->authKey, key, sizeof(key));
+   d->authKeyLength = 20;
+   d->authMethod = SNMP_AUTH_SHA1;
+   memcpy(d->privKey, key, 16);
+   d->privKeyLength = 16;
+   d->privMethod = SNMP_PRIV_AES128;
+   d->level = SNMP_SEC_AUTH_PRIV;
+   strcpy(d->user, "u");
+   d->userLength = 1;
+   const uint8_t engine[] = {0x80, 0, 0, 0, 1};
+   ASSERT_NE(ZbUsmKeysFor(d, engine, sizeof(engine)), nullptr);
+   d->~ZbUsmIdentityData();
+   const ZbUsmIdentityData *dead = (const ZbUsmIdentityData *)storage;
+   const uint8_t zero[ZB_HASH_MAX_SIZE] = {0};
+   EXPECT_EQ(memcmp(dead->authKey, zero, sizeof(dead->authKey)), 0);
+   EXPECT_EQ(memcmp(dead->privKey, zero, sizeof(dead->privKey)), 0);
+   EXPECT_EQ(memcmp(dead->keys.auth, zero, sizeof(dead->keys.auth)), 0);
+   EXPECT_EQ(memcmp(dead->keys.priv, zero, sizeof(dead->keys.priv)), 0);
 }
 
 TEST(UsmIdentity, StatusTexts)

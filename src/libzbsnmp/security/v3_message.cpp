@@ -114,7 +114,9 @@ uint32_t ZbV3Encode(const ZbV3Outgoing *m, uint8_t **out)
    uint8_t salt[USM_SALT_LENGTH];
    if (info.cipher == ZB_CIPHER_DES_CBC)
    {
-      /* RFC 3414 8.1.1.1: snmpEngineBoots, then a local 32-bit integer. */
+      /* RFC 3414 8.1.1.1: snmpEngineBoots, then a local 32-bit integer. A
+         manager has no boots of its own: the authoritative engine's stand in
+         (the receiver takes the salt as it comes). */
       PutBE32(salt, s.boots);
       PutBE32(salt + 4, (uint32_t)s.salt);
    }
