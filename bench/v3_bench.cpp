@@ -31,7 +31,7 @@ static void MakeIdentity(SNMP_USMIdentity *id)
    id->SetPrivPassword(SNMP_PRIV_AES128, kPrivPass);
    id->SetSecurityLevel(SNMP_SEC_AUTH_PRIV);
    id->SetEngineId(kEngine, sizeof(kEngine));
-   ZbUsmEngineAccept(&ZbUsmAccess::Data(id)->engine, 1, 100, 0);
+   ZbUsmEngineAccept(&ZbUsmAccess::Data(id)->peer.engine, 1, 100, 0);
 }
 
 // The PDU element inside a v2c message (the shared codec writes messages;
@@ -53,7 +53,7 @@ static uint32_t OursEncode(SNMP_PDU *pdu, ZbUsmIdentityData *id, uint8_t **out)
    uint32_t n = pdu->Encode(&v2), length = 0, pduLength;
    const uint8_t *element;
    PduElementOf(v2, n, &element, &pduLength);
-   ZbV3EncodeRequest(id, 4711, 65507, element, pduLength, 0, out, &length);
+   ZbV3EncodeRequest(id, nullptr, 4711, 65507, element, pduLength, 0, out, &length);
    free(v2);
    return length;
 }
@@ -61,7 +61,7 @@ static uint32_t OursEncode(SNMP_PDU *pdu, ZbUsmIdentityData *id, uint8_t **out)
 static int OursDecode(const std::vector<uint8_t> &wire, ZbUsmIdentityData *id)
 {
    ZbV3Received r;
-   if (ZbV3Receive(id, wire.data(), (uint32_t)wire.size(), 0, &r) != SNMP_RC_SUCCESS)
+   if (ZbV3Receive(id, nullptr, wire.data(), (uint32_t)wire.size(), 0, &r) != SNMP_RC_SUCCESS)
       return 0;
    // Parsed as the PDU of a v2c message around the element.
    uint32_t n = r.scoped.pduLength + 5;
@@ -101,7 +101,8 @@ static bool NetSnmpOpen()
    s.securityPrivProtoLen = OID_LENGTH(usmAESPrivProtocol);
    s.securityPrivKeyLen = USM_PRIV_KU_LEN;
    if (generate_Ku(s.securityAuthProto, s.securityAuthProtoLen, (const u_char *)kAuthPass,
-                   strlen(kAuthPass), s.securityAuthKey, &s.securityAuthKeyLen) != SNMPERR_SUCCESS ||
+                   strlen(kAuthPass), s.securityAuthKey,
+                   &s.securityAuthKeyLen) != SNMPERR_SUCCESS ||
        generate_Ku(s.securityAuthProto, s.securityAuthProtoLen, (const u_char *)kPrivPass,
                    strlen(kPrivPass), s.securityPrivKey, &s.securityPrivKeyLen) != SNMPERR_SUCCESS)
       return false;
@@ -188,7 +189,8 @@ int main(int argc, char **argv)
       if (i % 2)
          v->SetValueFromString(ASN_TYPE_COUNTER32, std::to_string(1234567 * (i + 1)).c_str());
       else
-         v->SetValueFromString(ASN_TYPE_OCTET_STRING, ("GigabitEthernet0/" + std::to_string(i)).c_str());
+         v->SetValueFromString(ASN_TYPE_OCTET_STRING,
+                               ("GigabitEthernet0/" + std::to_string(i)).c_str());
       response.BindVariable(v);
    }
    uint8_t *out = nullptr;
@@ -200,7 +202,9 @@ int main(int argc, char **argv)
                     TheirsEncode(theirs)};
    if (!checks[0] || !checks[1] || !checks[2])
    {
-      fprintf(stderr, "a codec step failed before the benchmark (ours decode %d, Net-SNMP decode %d, encode %d)\n",
+      fprintf(stderr,
+              "a codec step failed before the benchmark (ours decode %d, Net-SNMP decode %d, "
+              "encode %d)\n",
               checks[0], checks[1], checks[2]);
       return 1;
    }

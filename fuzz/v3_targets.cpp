@@ -62,7 +62,7 @@ bool MakeIdentity(SNMP_USMIdentity *id, const Setup &s, bool knowEngine)
    if (knowEngine)
    {
       id->SetEngineId(kEngine, sizeof(kEngine));
-      ZbUsmEngineSeed(&ZbUsmAccess::Data(id)->engine, 1, 100, 0);
+      ZbUsmEngineSeed(&ZbUsmAccess::Data(id)->peer.engine, 1, 100, 0);
    }
    return true;
 }
@@ -98,12 +98,12 @@ int FuzzV3(const uint8_t *data, size_t size)
          id.SetEngineId(kEngine, sizeof(kEngine));
       uint8_t *out = nullptr;
       uint32_t n = 0;
-      CHECK(ZbV3EncodeRequest(d, 1, 65507, pdu.data(), (uint32_t)pdu.size(), 0, &out, &n) ==
-            SNMP_RC_SUCCESS);
+      CHECK(ZbV3EncodeRequest(d, nullptr, 1, 65507, pdu.data(), (uint32_t)pdu.size(), 0, &out,
+                              &n) == SNMP_RC_SUCCESS);
       SNMP_USMIdentity peer;
       MakeIdentity(&peer, setup, false);
       ZbV3Received r;
-      CHECK(ZbV3Receive(ZbUsmAccess::Data(&peer), out, n, 0, &r) == SNMP_RC_SUCCESS);
+      CHECK(ZbV3Receive(ZbUsmAccess::Data(&peer), nullptr, out, n, 0, &r) == SNMP_RC_SUCCESS);
       CHECK(r.authenticated == (setup.level != SNMP_SEC_NO_AUTH_NO_PRIV));
       CHECK(r.scoped.pduLength == pdu.size() && memcmp(r.scoped.pdu, pdu.data(), pdu.size()) == 0);
       if (setup.priv == SNMP_PRIV_DES)
@@ -116,7 +116,7 @@ int FuzzV3(const uint8_t *data, size_t size)
    // Any received message: the checks never read outside it, and what they
    // accept points inside it or its plaintext.
    ZbV3Received r;
-   uint32_t rc = ZbV3Receive(d, in.data(), (uint32_t)in.size(), 50, &r);
+   uint32_t rc = ZbV3Receive(d, nullptr, in.data(), (uint32_t)in.size(), 50, &r);
    if (rc == SNMP_RC_SUCCESS)
    {
       const uint8_t *base = r.plain != nullptr ? r.plain : in.data();
@@ -125,8 +125,9 @@ int FuzzV3(const uint8_t *data, size_t size)
       CHECK(Within(r.scoped.contextName, r.scoped.contextNameLength, base, baseSize));
       CHECK(r.message.engineIdLength <= USM_MAX_ENGINE_ID && r.message.userLength <= USM_MAX_NAME);
       if (r.authenticated)
-         CHECK(ZbV3CheckDigest(&r.message, setup.auth, ZbUsmKeysFor(d, r.message.engineId,
-                                                                     r.message.engineIdLength)->auth));
+         CHECK(ZbV3CheckDigest(
+             &r.message, setup.auth,
+             ZbUsmKeysFor(d, nullptr, r.message.engineId, r.message.engineIdLength)->auth));
       uint32_t requestId, status;
       if (ZbV3ReadReport(r.scoped.pdu, r.scoped.pduLength, &requestId, &status))
          CHECK(status == SNMP_RC_REPORT ||
@@ -135,7 +136,7 @@ int FuzzV3(const uint8_t *data, size_t size)
    }
    // The same message handed to an exchange that sent nothing is dropped.
    uint8_t get[] = {0xA0, 0x0B, 0x02, 0x01, 0x01, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00, 0x30, 0x00};
-   ZbV3Exchange exchange(d, get, sizeof(get), 65507);
+   ZbV3Exchange exchange(d, nullptr, get, sizeof(get), 65507);
    CHECK(exchange.Receive(in.data(), (uint32_t)in.size(), 50) == V3_STEP_IGNORED);
    return 0;
 }

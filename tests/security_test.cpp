@@ -69,7 +69,8 @@ TEST(UsmKeys, Rfc3414AppendixA3)
       uint8_t ku[ZB_HASH_MAX_SIZE], kul[ZB_HASH_MAX_SIZE];
       ASSERT_EQ(ZbUsmPasswordToKey(c.hash, (const uint8_t *)"maplesyrup", 10, ku), 1);
       EXPECT_EQ(ToHex(ku, ZbHashSize(c.hash)), ToHex(Hex(c.ku)));
-      ASSERT_EQ(ZbUsmLocalizeKey(c.hash, ku, kRfcEngine.data(), (uint32_t)kRfcEngine.size(), kul), 1);
+      ASSERT_EQ(ZbUsmLocalizeKey(c.hash, ku, kRfcEngine.data(), (uint32_t)kRfcEngine.size(), kul),
+                1);
       EXPECT_EQ(ToHex(kul, ZbHashSize(c.hash)), ToHex(Hex(c.kul)));
    }
 }
@@ -91,7 +92,8 @@ TEST(UsmKeys, PasswordToKeyOfEveryLength)
       uint8_t expected[ZB_HASH_MAX_SIZE], got[ZB_HASH_MAX_SIZE];
       ZbBytes whole = {megabyte.data(), megabyte.size()};
       ASSERT_EQ(ZbDigestParts(ZB_HASH_SHA256, &whole, 1, expected), 1);
-      ASSERT_EQ(ZbUsmPasswordToKey(ZB_HASH_SHA256, (const uint8_t *)password.data(), length, got), 1);
+      ASSERT_EQ(ZbUsmPasswordToKey(ZB_HASH_SHA256, (const uint8_t *)password.data(), length, got),
+                1);
       EXPECT_EQ(ToHex(got, 32), ToHex(expected, 32));
    }
    uint8_t out[ZB_HASH_MAX_SIZE];
@@ -138,14 +140,14 @@ TEST(UsmKeys, LocalisedKeysAreCachedPerEngine)
    Identity id("u", SNMP_SEC_AUTH_PRIV, SNMP_AUTH_SHA1, "authpass1234", SNMP_PRIV_AES128,
                "privpass1234");
    const uint8_t e1[] = {0x80, 0, 0, 0, 1}, e2[] = {0x80, 0, 0, 0, 2};
-   const ZbUsmLocalKeys *k1 = ZbUsmKeysFor(id.Data(), e1, 5);
+   const ZbUsmLocalKeys *k1 = ZbUsmKeysFor(id.Data(), nullptr, e1, 5);
    ASSERT_NE(k1, nullptr);
    std::string auth1 = ToHex(k1->auth, 20);
-   EXPECT_EQ(ZbUsmKeysFor(id.Data(), e1, 5), k1);
-   const ZbUsmLocalKeys *k2 = ZbUsmKeysFor(id.Data(), e2, 5);
+   EXPECT_EQ(ZbUsmKeysFor(id.Data(), nullptr, e1, 5), k1);
+   const ZbUsmLocalKeys *k2 = ZbUsmKeysFor(id.Data(), nullptr, e2, 5);
    ASSERT_NE(k2, nullptr);
    EXPECT_NE(ToHex(k2->auth, 20), auth1);
-   EXPECT_EQ(ToHex(ZbUsmKeysFor(id.Data(), e1, 5)->auth, 20), auth1);
+   EXPECT_EQ(ToHex(ZbUsmKeysFor(id.Data(), nullptr, e1, 5)->auth, 20), auth1);
 }
 
 // ---- The identity's setters ----
@@ -175,14 +177,18 @@ TEST(UsmIdentity, SettersCheckTheirArguments)
       return;
    }
    // The privacy password needs the authentication hash.
-   EXPECT_EQ(id.SetPrivPassword(SNMP_PRIV_AES128, "privpass1234"), (uint32_t)SNMP_RC_BAD_PARAMETERS);
+   EXPECT_EQ(id.SetPrivPassword(SNMP_PRIV_AES128, "privpass1234"),
+             (uint32_t)SNMP_RC_BAD_PARAMETERS);
    EXPECT_EQ(id.SetAuthPassword(SNMP_AUTH_SHA256, "authpass1234"), (uint32_t)SNMP_RC_SUCCESS);
    EXPECT_EQ(id.SetPrivPassword(SNMP_PRIV_AES128, "privpass1234"), (uint32_t)SNMP_RC_SUCCESS);
    uint8_t key[64] = {1};
-   EXPECT_EQ(id.SetAuthKey(SNMP_AUTH_SHA256, key, 20, SNMP_KEY_MASTER), (uint32_t)SNMP_RC_BAD_PARAMETERS);
+   EXPECT_EQ(id.SetAuthKey(SNMP_AUTH_SHA256, key, 20, SNMP_KEY_MASTER),
+             (uint32_t)SNMP_RC_BAD_PARAMETERS);
    EXPECT_EQ(id.SetAuthKey(SNMP_AUTH_SHA256, key, 32, 2), (uint32_t)SNMP_RC_BAD_PARAMETERS);
-   EXPECT_EQ(id.SetPrivKey(SNMP_PRIV_AES256, key, 24, SNMP_KEY_LOCALIZED), (uint32_t)SNMP_RC_BAD_PARAMETERS);
-   EXPECT_EQ(id.SetPrivKey(SNMP_PRIV_AES256, key, 32, SNMP_KEY_LOCALIZED), (uint32_t)SNMP_RC_SUCCESS);
+   EXPECT_EQ(id.SetPrivKey(SNMP_PRIV_AES256, key, 24, SNMP_KEY_LOCALIZED),
+             (uint32_t)SNMP_RC_BAD_PARAMETERS);
+   EXPECT_EQ(id.SetPrivKey(SNMP_PRIV_AES256, key, 32, SNMP_KEY_LOCALIZED),
+             (uint32_t)SNMP_RC_SUCCESS);
    // A level above the keys that are set is refused when a message is made.
    SNMP_USMIdentity bare("bare");
    EXPECT_EQ(bare.SetSecurityLevel(SNMP_SEC_AUTH_NO_PRIV), (uint32_t)SNMP_RC_SUCCESS);
@@ -208,14 +214,14 @@ TEST(UsmIdentity, KeysAreWipedWhenTheIdentityDies)
    strcpy(d->user, "u");
    d->userLength = 1;
    const uint8_t engine[] = {0x80, 0, 0, 0, 1};
-   ASSERT_NE(ZbUsmKeysFor(d, engine, sizeof(engine)), nullptr);
+   ASSERT_NE(ZbUsmKeysFor(d, nullptr, engine, sizeof(engine)), nullptr);
    d->~ZbUsmIdentityData();
    const ZbUsmIdentityData *dead = (const ZbUsmIdentityData *)storage;
    const uint8_t zero[ZB_HASH_MAX_SIZE] = {0};
    EXPECT_EQ(memcmp(dead->authKey, zero, sizeof(dead->authKey)), 0);
    EXPECT_EQ(memcmp(dead->privKey, zero, sizeof(dead->privKey)), 0);
-   EXPECT_EQ(memcmp(dead->keys.auth, zero, sizeof(dead->keys.auth)), 0);
-   EXPECT_EQ(memcmp(dead->keys.priv, zero, sizeof(dead->keys.priv)), 0);
+   EXPECT_EQ(memcmp(dead->peer.keys.auth, zero, sizeof(dead->peer.keys.auth)), 0);
+   EXPECT_EQ(memcmp(dead->peer.keys.priv, zero, sizeof(dead->peer.keys.priv)), 0);
 }
 
 TEST(UsmIdentity, StatusTexts)
@@ -312,7 +318,7 @@ TEST(V3Capture, NetSnmpRequestsAuthenticateDecryptAndEncodeAgain)
       Identity id("zbuser", SNMP_SEC_AUTH_PRIV, c.auth, "authpass1234", c.priv, "privpass5678");
       std::vector<uint8_t> wire = Hex(c.hex);
       ZbV3Received r;
-      ASSERT_EQ(ZbV3Receive(id.Data(), wire.data(), (uint32_t)wire.size(), 100, &r),
+      ASSERT_EQ(ZbV3Receive(id.Data(), nullptr, wire.data(), (uint32_t)wire.size(), 100, &r),
                 (uint32_t)SNMP_RC_SUCCESS);
       EXPECT_TRUE(r.authenticated);
       EXPECT_EQ(r.message.authParamsLength, ZbUsmDigestLength(c.auth));
@@ -335,15 +341,26 @@ TEST(V3Capture, NetSnmpRequestsAuthenticateDecryptAndEncodeAgain)
          ZbV3ReceivedFree(&r);
          continue;
       }
-      const ZbUsmLocalKeys *keys = ZbUsmKeysFor(id.Data(), engine.data(), (uint32_t)engine.size());
+      const ZbUsmLocalKeys *keys =
+          ZbUsmKeysFor(id.Data(), nullptr, engine.data(), (uint32_t)engine.size());
       ZbV3Outgoing o;
       memset(&o, 0, sizeof(o));
       o.msgId = r.message.msgId;
       o.maxSize = r.message.maxSize;
       o.reportable = true;
-      o.security = {SNMP_SEC_AUTH_PRIV, (const uint8_t *)"zbuser", 6, c.auth, keys->auth,
-                    c.priv, keys->priv, engine.data(), (uint32_t)engine.size(), 0, 0,
-                    ((uint64_t)GetBE32(r.message.privParams) << 32) | GetBE32(r.message.privParams + 4)};
+      o.security = {
+          SNMP_SEC_AUTH_PRIV,
+          (const uint8_t *)"zbuser",
+          6,
+          c.auth,
+          keys->auth,
+          c.priv,
+          keys->priv,
+          engine.data(),
+          (uint32_t)engine.size(),
+          0,
+          0,
+          ((uint64_t)GetBE32(r.message.privParams) << 32) | GetBE32(r.message.privParams + 4)};
       o.contextEngineId = engine.data();
       o.contextEngineIdLength = (uint32_t)engine.size();
       o.contextName = (const uint8_t *)"ctx";
@@ -374,15 +391,15 @@ struct Pair
          receiver("zbuser", level, auth, "authpass1234", priv, "privpass5678")
    {
       EXPECT_EQ(sender.pub.SetEngineId(kEngine, sizeof(kEngine)), (uint32_t)SNMP_RC_SUCCESS);
-      ZbUsmEngineSeed(&sender.Data()->engine, 3, 1000, 0);
+      ZbUsmEngineSeed(&sender.Data()->peer.engine, 3, 1000, 0);
       sender.pub.SetContextName("ctx");
    }
    std::vector<uint8_t> Message(const std::vector<uint8_t> &pdu, uint32_t msgId = 77)
    {
       uint8_t *out = nullptr;
       uint32_t n = 0;
-      EXPECT_EQ(ZbV3EncodeRequest(sender.Data(), msgId, 65507, pdu.data(), (uint32_t)pdu.size(), 0,
-                                  &out, &n),
+      EXPECT_EQ(ZbV3EncodeRequest(sender.Data(), nullptr, msgId, 65507, pdu.data(),
+                                  (uint32_t)pdu.size(), 0, &out, &n),
                 (uint32_t)SNMP_RC_SUCCESS);
       std::vector<uint8_t> v(out, out + n);
       free(out);
@@ -393,7 +410,7 @@ struct Pair
 uint32_t Receive(Identity &id, const std::vector<uint8_t> &wire, int64_t now = 0)
 {
    ZbV3Received r;
-   uint32_t rc = ZbV3Receive(id.Data(), wire.data(), (uint32_t)wire.size(), now, &r);
+   uint32_t rc = ZbV3Receive(id.Data(), nullptr, wire.data(), (uint32_t)wire.size(), now, &r);
    if (rc == SNMP_RC_SUCCESS)
       ZbV3ReceivedFree(&r);
    return rc;
@@ -418,7 +435,8 @@ TEST(V3Message, EveryLevelAndMethodRoundTrips)
    // Bindings of every size, so that the DES padding takes every length.
    for (const Combo &c : combos)
    {
-      SCOPED_TRACE(testing::Message() << "level " << c.level << " auth " << c.auth << " priv " << c.priv);
+      SCOPED_TRACE(testing::Message()
+                   << "level " << c.level << " auth " << c.auth << " priv " << c.priv);
       Pair pair(c.level, c.auth, c.priv);
       for (int extra = 0; extra < 9; extra++)
       {
@@ -429,17 +447,21 @@ TEST(V3Message, EveryLevelAndMethodRoundTrips)
          std::vector<uint8_t> pdu = PduElement(&request);
          std::vector<uint8_t> wire = pair.Message(pdu);
          ZbV3Received r;
-         ASSERT_EQ(ZbV3Receive(pair.receiver.Data(), wire.data(), (uint32_t)wire.size(), 0, &r),
-                   (uint32_t)SNMP_RC_SUCCESS);
+         ASSERT_EQ(
+             ZbV3Receive(pair.receiver.Data(), nullptr, wire.data(), (uint32_t)wire.size(), 0, &r),
+             (uint32_t)SNMP_RC_SUCCESS);
          EXPECT_EQ(r.authenticated, c.level != SNMP_SEC_NO_AUTH_NO_PRIV);
          EXPECT_EQ(r.message.flags, (c.level == SNMP_SEC_NO_AUTH_NO_PRIV ? 0u
-                                     : c.level == SNMP_SEC_AUTH_NO_PRIV ? 1u : 3u) | V3_FLAG_REPORTABLE);
+                                     : c.level == SNMP_SEC_AUTH_NO_PRIV  ? 1u
+                                                                         : 3u) |
+                                        V3_FLAG_REPORTABLE);
          EXPECT_EQ(r.message.authParamsLength, ZbUsmDigestLength(c.auth));
          EXPECT_EQ(r.message.privParamsLength, c.priv != SNMP_PRIV_NONE ? 8u : 0u);
          if (c.priv == SNMP_PRIV_DES)
             EXPECT_EQ(r.message.scopedLength % 8, 0u);
          EXPECT_EQ(ToHex(r.scoped.pdu, r.scoped.pduLength), ToHex(pdu));
-         EXPECT_EQ(std::string((const char *)r.scoped.contextName, r.scoped.contextNameLength), "ctx");
+         EXPECT_EQ(std::string((const char *)r.scoped.contextName, r.scoped.contextNameLength),
+                   "ctx");
          ZbV3ReceivedFree(&r);
       }
       if (c.level != SNMP_SEC_NO_AUTH_NO_PRIV)
@@ -517,8 +539,8 @@ TEST(V3Message, ReceiverChecksGiveTheirOwnResults)
    EXPECT_EQ(Receive(pair.receiver, wire, 0), (uint32_t)SNMP_RC_SUCCESS);
    EXPECT_EQ(Receive(pair.receiver, wire, 149), (uint32_t)SNMP_RC_SUCCESS);
    EXPECT_EQ(Receive(pair.receiver, wire, 200), (uint32_t)SNMP_RC_NOT_IN_TIME_WINDOW);
-   ZbUsmEngineSeed(&pair.sender.Data()->engine, 2, 5000, 0);
-   pair.sender.Data()->engine.synced = false;
+   ZbUsmEngineSeed(&pair.sender.Data()->peer.engine, 2, 5000, 0);
+   pair.sender.Data()->peer.engine.synced = false;
    EXPECT_EQ(Receive(pair.receiver, pair.Message(GetSysDescrPdu(6)), 0),
              (uint32_t)SNMP_RC_NOT_IN_TIME_WINDOW);
    // A failed message teaches nothing.
@@ -532,7 +554,7 @@ TEST(V3Message, PrivacyParametersAndCiphertextChecked)
       GTEST_SKIP() << "libcrypto without single DES";
    Identity id("zbuser", SNMP_SEC_AUTH_PRIV, SNMP_AUTH_MD5, "authpass1234", SNMP_PRIV_DES,
                "privpass5678");
-   const ZbUsmLocalKeys *keys = ZbUsmKeysFor(id.Data(), kEngine, sizeof(kEngine));
+   const ZbUsmLocalKeys *keys = ZbUsmKeysFor(id.Data(), nullptr, kEngine, sizeof(kEngine));
    ASSERT_NE(keys, nullptr);
    const uint8_t salt[8] = {0, 0, 0, 1, 2, 3, 4, 5};
    uint8_t cipher[16] = {0};
@@ -778,4 +800,46 @@ TEST(V3Report, ReadReportPdu)
          EXPECT_EQ(status, c.status);
       }
    }
+}
+
+TEST(UsmKeys, PeersKeepTheirOwnEngineAndKeys)
+{
+   REQUIRE_CRYPTO();
+   // One identity polling two agents: each peer learns its engine and keeps
+   // the keys localised for it; changing the identity's keys makes both stale.
+   Identity id("zbuser", SNMP_SEC_AUTH_PRIV, SNMP_AUTH_SHA1, "authpass1234", SNMP_PRIV_AES128,
+               "privpass5678");
+   const uint8_t e1[] = {0x80, 0, 0, 0, 1}, e2[] = {0x80, 0, 0, 0, 2};
+   ZbUsmPeer p1, p2;
+   memset(&p1, 0, sizeof(p1));
+   memset(&p2, 0, sizeof(p2));
+   const ZbUsmLocalKeys *k1 = ZbUsmKeysFor(id.Data(), &p1, e1, 5);
+   const ZbUsmLocalKeys *k2 = ZbUsmKeysFor(id.Data(), &p2, e2, 5);
+   ASSERT_TRUE(k1 == &p1.keys && k2 == &p2.keys);
+   std::string a1 = ToHex(k1->auth, 20), a2 = ToHex(k2->auth, 20);
+   EXPECT_NE(a1, a2);
+   // Alternating between them localises nothing again.
+   uint32_t generation = p1.keys.generation;
+   EXPECT_EQ(ZbUsmKeysFor(id.Data(), &p2, e2, 5), k2);
+   EXPECT_EQ(ZbUsmKeysFor(id.Data(), &p1, e1, 5), k1);
+   EXPECT_EQ(p1.keys.generation, generation);
+   // A new password: both caches are made again.
+   ASSERT_EQ(id.pub.SetAuthPassword(SNMP_AUTH_SHA1, "otherpass1234"), (uint32_t)SNMP_RC_SUCCESS);
+   EXPECT_NE(ToHex(ZbUsmKeysFor(id.Data(), &p1, e1, 5)->auth, 20), a1);
+   EXPECT_NE(ToHex(ZbUsmKeysFor(id.Data(), &p2, e2, 5)->auth, 20), a2);
+
+   // Messages through a peer teach that peer, not the identity's own.
+   Pair pair(SNMP_SEC_AUTH_PRIV, SNMP_AUTH_SHA1, SNMP_PRIV_AES128);
+   std::vector<uint8_t> wire = pair.Message(GetSysDescrPdu(3));
+   ZbUsmPeer peer;
+   memset(&peer, 0, sizeof(peer));
+   ZbV3Received r;
+   ASSERT_EQ(ZbV3Receive(pair.receiver.Data(), &peer, wire.data(), (uint32_t)wire.size(), 0, &r),
+             (uint32_t)SNMP_RC_SUCCESS);
+   ZbV3ReceivedFree(&r);
+   EXPECT_EQ(peer.engine.idLength, sizeof(kEngine));
+   EXPECT_EQ(peer.engine.boots, 3u);
+   uint32_t own = 0;
+   pair.receiver.pub.GetEngineId(&own);
+   EXPECT_EQ(own, 0u);
 }

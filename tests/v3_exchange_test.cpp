@@ -50,7 +50,7 @@ struct FakeAgent
    std::vector<uint8_t> Reply(const ZbV3Message &m, uint32_t level, const std::vector<uint8_t> &pdu)
    {
       const ZbUsmLocalKeys *keys =
-          ZbUsmKeysFor(ZbUsmAccess::Data(&user), engine.data(), (uint32_t)engine.size());
+          ZbUsmKeysFor(ZbUsmAccess::Data(&user), nullptr, engine.data(), (uint32_t)engine.size());
       ZbV3Outgoing o;
       memset(&o, 0, sizeof(o));
       o.msgId = m.msgId;
@@ -92,7 +92,7 @@ struct FakeAgent
                               "1", ASN_PDU_REPORT));
       // The request itself: answer its request-id.
       const ZbUsmLocalKeys *keys =
-          ZbUsmKeysFor(ZbUsmAccess::Data(&user), engine.data(), (uint32_t)engine.size());
+          ZbUsmKeysFor(ZbUsmAccess::Data(&user), nullptr, engine.data(), (uint32_t)engine.size());
       uint8_t *plain = nullptr;
       uint32_t plainLength = 0;
       const uint8_t *scoped = m.scoped;
@@ -129,7 +129,8 @@ struct Client
       id.SetAuthPassword(SNMP_AUTH_SHA256, kAuthPass);
       id.SetPrivPassword(SNMP_PRIV_AES128, kPrivPass);
       id.SetSecurityLevel(level);
-      exchange.reset(new ZbV3Exchange(ZbUsmAccess::Data(&id), pdu.data(), (uint32_t)pdu.size(), 65507));
+      exchange.reset(new ZbV3Exchange(ZbUsmAccess::Data(&id), nullptr, pdu.data(),
+                                      (uint32_t)pdu.size(), 65507));
    }
    const std::vector<uint8_t> &Send()
    {
@@ -179,7 +180,7 @@ TEST(V3Exchange, DiscoveryThenRequestAtEveryLevel)
       EXPECT_EQ(resp->GetRequestId(), 31337u);
       EXPECT_EQ(client.id.GetEngineBoots(), 4u);
       // A second exchange of the same identity needs no discovery.
-      ZbV3Exchange again(ZbUsmAccess::Data(&client.id), client.pdu.data(),
+      ZbV3Exchange again(ZbUsmAccess::Data(&client.id), nullptr, client.pdu.data(),
                          (uint32_t)client.pdu.size(), 65507);
       EXPECT_FALSE(again.Discovering());
    }
@@ -206,8 +207,9 @@ TEST(V3Exchange, ResynchronisesAndRediscoversOnlyOnce)
       ASSERT_EQ(client.Run(agent, &sends), V3_STEP_DONE);
       agent.boots = 5;
       agent.time = 10;
-      client.exchange.reset(new ZbV3Exchange(ZbUsmAccess::Data(&client.id), client.pdu.data(),
-                                             (uint32_t)client.pdu.size(), 65507));
+      client.exchange.reset(new ZbV3Exchange(ZbUsmAccess::Data(&client.id), nullptr,
+                                             client.pdu.data(), (uint32_t)client.pdu.size(),
+                                             65507));
       ASSERT_EQ(client.Run(agent, &sends), V3_STEP_DONE);
       EXPECT_EQ(sends, 2);
       EXPECT_EQ(client.exchange->Result(), (uint32_t)SNMP_RC_SUCCESS);
@@ -219,8 +221,9 @@ TEST(V3Exchange, ResynchronisesAndRediscoversOnlyOnce)
       Client client(SNMP_SEC_AUTH_NO_PRIV);
       const uint8_t wrong[] = {0x80, 0, 0, 0, 7};
       client.id.SetEngineId(wrong, sizeof(wrong));
-      client.exchange.reset(new ZbV3Exchange(ZbUsmAccess::Data(&client.id), client.pdu.data(),
-                                             (uint32_t)client.pdu.size(), 65507));
+      client.exchange.reset(new ZbV3Exchange(ZbUsmAccess::Data(&client.id), nullptr,
+                                             client.pdu.data(), (uint32_t)client.pdu.size(),
+                                             65507));
       ASSERT_EQ(client.Run(agent, &sends), V3_STEP_DONE);
       EXPECT_EQ(sends, 3);  // the request, discovery, the request again
       EXPECT_EQ(client.exchange->Result(), (uint32_t)SNMP_RC_SUCCESS);
@@ -284,7 +287,7 @@ TEST(V3Exchange, ReportsEndTheExchangeWithTheirCode)
    Client client(SNMP_SEC_AUTH_PRIV);
    int sends = 0;
    ASSERT_EQ(client.Run(agent, &sends), V3_STEP_DONE);
-   client.exchange.reset(new ZbV3Exchange(ZbUsmAccess::Data(&client.id), client.pdu.data(),
+   client.exchange.reset(new ZbV3Exchange(ZbUsmAccess::Data(&client.id), nullptr, client.pdu.data(),
                                           (uint32_t)client.pdu.size(), 65507));
    const std::vector<uint8_t> &request = client.Send();
    ZbV3Message m;

@@ -60,7 +60,8 @@ std::vector<User> AllUsers()
    {
       users.push_back({std::string("v3") + a.suffix, SNMP_SEC_AUTH_NO_PRIV, &a, nullptr});
       for (const Method &p : kPriv)
-         users.push_back({std::string("v3") + a.suffix + "_" + p.suffix, SNMP_SEC_AUTH_PRIV, &a, &p});
+         users.push_back(
+             {std::string("v3") + a.suffix + "_" + p.suffix, SNMP_SEC_AUTH_PRIV, &a, &p});
    }
    return users;
 }
@@ -121,7 +122,8 @@ protected:
                     int *sends = nullptr, uint32_t timeoutMs = 1000, uint32_t attempts = 2)
    {
       std::vector<uint8_t> pdu = PduElement(request);
-      ZbV3Exchange exchange(ZbUsmAccess::Data(id), pdu.data(), (uint32_t)pdu.size(), 65507);
+      ZbV3Exchange exchange(ZbUsmAccess::Data(id), nullptr, pdu.data(), (uint32_t)pdu.size(),
+                            65507);
       int sent = 0;
       uint32_t result = SNMP_RC_TIMEOUT;
       for (uint32_t attempt = 0; attempt < attempts; attempt++)
@@ -353,7 +355,7 @@ TEST_F(V3AgentTest, TimeWindowResynchronisesOnce)
    // What we learnt is from before a restart of the agent: one boot behind.
    // The agent answers notInTimeWindow, authenticated, with its boots and
    // time, which are newer; the request goes out once more and succeeds.
-   ZbUsmEngine &engine = ZbUsmAccess::Data(&id)->engine;
+   ZbUsmEngine &engine = ZbUsmAccess::Data(&id)->peer.engine;
    ASSERT_GE(engine.boots, 1u);
    engine.boots -= 1;
    int sends = 0;

@@ -116,7 +116,8 @@ struct MdCtx
 int ZbDigestParts(ZbHash hash, const ZbBytes *parts, uint32_t count, uint8_t *out)
 {
    MdCtx md;
-   if (md.ctx == nullptr || Md(hash) == nullptr || EVP_DigestInit_ex(md.ctx, Md(hash), nullptr) != 1)
+   if (md.ctx == nullptr || Md(hash) == nullptr ||
+       EVP_DigestInit_ex(md.ctx, Md(hash), nullptr) != 1)
       return 0;
    for (uint32_t i = 0; i < count; i++)
       if (parts[i].length > 0 && EVP_DigestUpdate(md.ctx, parts[i].data, parts[i].length) != 1)
@@ -130,7 +131,8 @@ int ZbDigestRepeated(ZbHash hash, const uint8_t *pattern, size_t patternLength, 
    if (patternLength == 0)
       return 0;
    MdCtx md;
-   if (md.ctx == nullptr || Md(hash) == nullptr || EVP_DigestInit_ex(md.ctx, Md(hash), nullptr) != 1)
+   if (md.ctx == nullptr || Md(hash) == nullptr ||
+       EVP_DigestInit_ex(md.ctx, Md(hash), nullptr) != 1)
       return 0;
    /* Whole repetitions of the pattern in one chunk, hashed chunk by chunk:
       each chunk starts at the pattern's first octet again. */
@@ -216,7 +218,8 @@ int ZbCipherRun(ZbCipher cipher, int encrypt, const uint8_t *key, const uint8_t 
       memcpy(keyBlock, key, 8);
       memcpy(ivBlock, iv, 8);
       DES_set_key_unchecked(&keyBlock, &schedule);
-      DES_ncbc_encrypt(in, out, (long)length, &schedule, &ivBlock, encrypt ? DES_ENCRYPT : DES_DECRYPT);
+      DES_ncbc_encrypt(in, out, (long)length, &schedule, &ivBlock,
+                       encrypt ? DES_ENCRYPT : DES_DECRYPT);
       ZbCleanse(&schedule, sizeof(schedule));
       ZbCleanse(keyBlock, sizeof(keyBlock));
       return 1;

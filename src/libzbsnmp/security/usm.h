@@ -111,9 +111,18 @@ struct ZbUsmLocalKeys
 {
    uint8_t engineId[USM_MAX_ENGINE_ID];
    uint32_t engineIdLength;
-   bool valid;
+   uint32_t generation;             /* the identity's generation they were made of; 0: none */
    uint8_t auth[ZB_HASH_MAX_SIZE];  /* ZbHashSize of the auth hash */
    uint8_t priv[USM_MAX_PRIV_KEY];  /* ZbUsmPrivInfo keyLength */
+};
+
+/* What a manager knows of one agent for an identity: its engine and the
+   identity's keys localised for it. An identity has one of its own; an
+   engine that polls many agents with one identity keeps one per agent. */
+struct ZbUsmPeer
+{
+   ZbUsmEngine engine;
+   ZbUsmLocalKeys keys;
 };
 
 struct ZbUsmIdentityData
@@ -134,8 +143,8 @@ struct ZbUsmIdentityData
    uint32_t contextNameLength;
    uint8_t contextEngineId[USM_MAX_ENGINE_ID];
    uint32_t contextEngineIdLength; /* 0: the authoritative engine's ID */
-   ZbUsmEngine engine;             /* the authoritative engine it talks to */
-   ZbUsmLocalKeys keys;            /* cache: its keys for the last engine used */
+   ZbUsmPeer peer;                 /* the agent it talks to (when no other peer is given) */
+   uint32_t generation;            /* +1 whenever a key, method or level changes */
    uint64_t salt;                  /* privacy salt: random start, +1 per message */
 
    ZbUsmIdentityData();
@@ -148,12 +157,16 @@ struct ZbUsmIdentityData
    set, auth key for authNoPriv and above, priv key for authPriv);
    SNMP_RC_BAD_PARAMETERS otherwise. */
 uint32_t ZbUsmCheckIdentity(const ZbUsmIdentityData *d);
-/* The identity's keys for an engine: from the cache when it holds that
-   engine, else localised (one hash, or the extension's megabyte for
-   USM_EXTEND_LOCALIZE) and cached. NULL when a key is missing or libcrypto
-   fails. At noAuthNoPriv the keys are not needed and not made. */
-const ZbUsmLocalKeys *ZbUsmKeysFor(ZbUsmIdentityData *d, const uint8_t *engineId,
+/* The identity's keys for an engine, cached in the peer (NULL: the
+   identity's own): from the cache when it holds that engine and the
+   identity has not changed since, else localised (one hash, or the
+   extension's megabyte for USM_EXTEND_LOCALIZE) and cached. NULL when a key
+   is missing or libcrypto fails. At noAuthNoPriv the keys are not needed
+   and not made. */
+const ZbUsmLocalKeys *ZbUsmKeysFor(ZbUsmIdentityData *d, ZbUsmPeer *peer, const uint8_t *engineId,
                                    uint32_t engineIdLength);
+/* Marks the identity's keys as changed: every peer's cache is stale. */
+void ZbUsmIdentityChanged(ZbUsmIdentityData *d);
 
 /* Reaches the data of a public identity. */
 struct ZbUsmAccess

@@ -23,8 +23,9 @@ ZbUsmIdentityData::ZbUsmIdentityData()
    contextNameLength = 0;
    memset(contextEngineId, 0, sizeof(contextEngineId));
    contextEngineIdLength = 0;
-   ZbUsmEngineReset(&engine);
-   memset(&keys, 0, sizeof(keys));
+   ZbUsmEngineReset(&peer.engine);
+   memset(&peer.keys, 0, sizeof(peer.keys));
+   generation = 1;
    /* RFC 3826 3.1.2.1: the salt starts at an arbitrary value. */
    salt = 0;
    ZbRandomBytes((uint8_t *)&salt, sizeof(salt));
@@ -34,7 +35,7 @@ ZbUsmIdentityData::~ZbUsmIdentityData()
 {
    ZbCleanse(authKey, sizeof(authKey));
    ZbCleanse(privKey, sizeof(privKey));
-   ZbCleanse(&keys, sizeof(keys));
+   ZbCleanse(&peer.keys, sizeof(peer.keys));
 }
 
 uint32_t ZbUsmCheckIdentity(const ZbUsmIdentityData *d)
@@ -72,16 +73,22 @@ static int Localize(const ZbUsmIdentityData *d, const uint8_t *engineId, uint32_
    return ZbUsmPrivKey(info, hash, d->privKey, engineId, engineIdLength, keys->priv);
 }
 
-const ZbUsmLocalKeys *ZbUsmKeysFor(ZbUsmIdentityData *d, const uint8_t *engineId,
+void ZbUsmIdentityChanged(ZbUsmIdentityData *d)
+{
+   if (++d->generation == 0)
+      d->generation = 1;
+}
+
+const ZbUsmLocalKeys *ZbUsmKeysFor(ZbUsmIdentityData *d, ZbUsmPeer *peer, const uint8_t *engineId,
                                    uint32_t engineIdLength)
 {
    if (engineIdLength > USM_MAX_ENGINE_ID)
       return nullptr;
-   ZbUsmLocalKeys *keys = &d->keys;
-   if (keys->valid && keys->engineIdLength == engineIdLength &&
+   ZbUsmLocalKeys *keys = peer != nullptr ? &peer->keys : &d->peer.keys;
+   if (keys->generation == d->generation && keys->engineIdLength == engineIdLength &&
        (engineIdLength == 0 || memcmp(keys->engineId, engineId, engineIdLength) == 0))
       return keys;
-   keys->valid = false;
+   keys->generation = 0;
    if (d->level == SNMP_SEC_NO_AUTH_NO_PRIV)
       return keys; /* nothing to localise */
    if (!Localize(d, engineId, engineIdLength, keys))
@@ -92,7 +99,7 @@ const ZbUsmLocalKeys *ZbUsmKeysFor(ZbUsmIdentityData *d, const uint8_t *engineId
    if (engineIdLength > 0)
       memcpy(keys->engineId, engineId, engineIdLength);
    keys->engineIdLength = engineIdLength;
-   keys->valid = true;
+   keys->generation = d->generation;
    return keys;
 }
 
@@ -147,7 +154,7 @@ uint32_t SNMP_USMIdentity::SetSecurityLevel(uint32_t level)
    if (m_data == nullptr || level < SNMP_SEC_NO_AUTH_NO_PRIV || level > SNMP_SEC_AUTH_PRIV)
       return SNMP_RC_BAD_PARAMETERS;
    m_data->level = level;
-   m_data->keys.valid = false;
+   ZbUsmIdentityChanged(m_data);
    return SNMP_RC_SUCCESS;
 }
 
@@ -210,7 +217,7 @@ uint32_t SNMP_USMIdentity::SetAuthKey(uint32_t authMethod, const uint8_t *key, u
    memcpy(m_data->authKey, key, length);
    m_data->authKeyLength = length;
    m_data->authKeyForm = form;
-   m_data->keys.valid = false;
+   ZbUsmIdentityChanged(m_data);
    return SNMP_RC_SUCCESS;
 }
 
@@ -259,7 +266,7 @@ uint32_t SNMP_USMIdentity::SetPrivKey(uint32_t privMethod, const uint8_t *key, u
    memcpy(m_data->privKey, key, length);
    m_data->privKeyLength = length;
    m_data->privKeyForm = form;
-   m_data->keys.valid = false;
+   ZbUsmIdentityChanged(m_data);
    return SNMP_RC_SUCCESS;
 }
 
@@ -284,7 +291,7 @@ uint32_t SNMP_USMIdentity::SetContextEngineId(const uint8_t *engineId, uint32_t 
 uint32_t SNMP_USMIdentity::SetEngineId(const uint8_t *engineId, uint32_t length)
 {
    if (m_data == nullptr || engineId == nullptr || length == 0 ||
-       !ZbUsmEngineSetId(&m_data->engine, engineId, length))
+       !ZbUsmEngineSetId(&m_data->peer.engine, engineId, length))
       return SNMP_RC_BAD_PARAMETERS;
    return SNMP_RC_SUCCESS;
 }
@@ -292,7 +299,7 @@ uint32_t SNMP_USMIdentity::SetEngineId(const uint8_t *engineId, uint32_t length)
 void SNMP_USMIdentity::ForgetEngine()
 {
    if (m_data != nullptr)
-      ZbUsmEngineReset(&m_data->engine);
+      ZbUsmEngineReset(&m_data->peer.engine);
 }
 
 const char *SNMP_USMIdentity::GetUser() const
@@ -323,16 +330,16 @@ const char *SNMP_USMIdentity::GetContextName() const
 const uint8_t *SNMP_USMIdentity::GetEngineId(uint32_t *length) const
 {
    if (length != nullptr)
-      *length = m_data != nullptr ? m_data->engine.idLength : 0;
-   return m_data != nullptr ? m_data->engine.id : nullptr;
+      *length = m_data != nullptr ? m_data->peer.engine.idLength : 0;
+   return m_data != nullptr ? m_data->peer.engine.id : nullptr;
 }
 
 uint32_t SNMP_USMIdentity::GetEngineBoots() const
 {
-   return m_data != nullptr ? m_data->engine.boots : 0;
+   return m_data != nullptr ? m_data->peer.engine.boots : 0;
 }
 
 uint32_t SNMP_USMIdentity::GetEngineTime() const
 {
-   return m_data != nullptr ? ZbUsmEngineTimeNow(&m_data->engine, ZbMonotonicSeconds()) : 0;
+   return m_data != nullptr ? ZbUsmEngineTimeNow(&m_data->peer.engine, ZbMonotonicSeconds()) : 0;
 }

@@ -17,9 +17,11 @@ static uint32_t NewMsgId(uint32_t previous)
    return v & V3_MAX_INT;
 }
 
-ZbV3Exchange::ZbV3Exchange(ZbUsmIdentityData *identity, const uint8_t *pdu, uint32_t pduLength,
-                           uint32_t maxSize)
-    : m_identity(identity), m_pdu(nullptr), m_pduLength(0), m_maxSize(maxSize),
+ZbV3Exchange::ZbV3Exchange(ZbUsmIdentityData *identity, ZbUsmPeer *peer, const uint8_t *pdu,
+                           uint32_t pduLength, uint32_t maxSize)
+    : m_identity(identity),
+      m_peer(peer != nullptr ? peer : identity != nullptr ? &identity->peer : nullptr),
+      m_pdu(nullptr), m_pduLength(0), m_maxSize(maxSize),
       m_discovering(false), m_resynchronised(false), m_rediscovered(false), m_message(nullptr),
       m_messageLength(0), m_msgIdCount(0), m_result(SNMP_RC_TIMEOUT), m_response(nullptr),
       m_responseLength(0)
@@ -29,7 +31,7 @@ ZbV3Exchange::ZbV3Exchange(ZbUsmIdentityData *identity, const uint8_t *pdu, uint
       memcpy(m_pdu, pdu, pduLength);
       m_pduLength = pduLength;
    }
-   m_discovering = identity != nullptr && identity->engine.idLength == 0;
+   m_discovering = m_peer != nullptr && m_peer->engine.idLength == 0;
 }
 
 ZbV3Exchange::~ZbV3Exchange()
@@ -71,7 +73,8 @@ uint32_t ZbV3Exchange::Next(int64_t now, const uint8_t **message, uint32_t *leng
    }
    else
    {
-      uint32_t rc = ZbV3EncodeRequest(m_identity, msgId, m_maxSize, m_pdu, m_pduLength, now, &out, &n);
+      uint32_t rc = ZbV3EncodeRequest(m_identity, m_peer, msgId, m_maxSize, m_pdu, m_pduLength, now,
+                                      &out, &n);
       if (rc != SNMP_RC_SUCCESS)
          return rc;
    }
@@ -101,7 +104,7 @@ ZbV3Step ZbV3Exchange::Receive(const uint8_t *data, uint32_t length, int64_t now
    if (m_identity == nullptr || !ZbV3ParseMessage(data, length, &head) || !SentMsgId(head.msgId))
       return V3_STEP_IGNORED;
    ZbV3Received r;
-   if (ZbV3Receive(m_identity, data, length, now, &r) != SNMP_RC_SUCCESS)
+   if (ZbV3Receive(m_identity, m_peer, data, length, now, &r) != SNMP_RC_SUCCESS)
       return V3_STEP_IGNORED; /* a message that fails the checks is dropped (RFC 3414 3.2) */
    const ZbV3Scoped &s = r.scoped;
    ZbV3Step step;
@@ -137,8 +140,8 @@ ZbV3Step ZbV3Exchange::Receive(const uint8_t *data, uint32_t length, int64_t now
       }
       else
       {
-         ZbUsmEngineSetId(&m_identity->engine, r.message.engineId, r.message.engineIdLength);
-         ZbUsmEngineSeed(&m_identity->engine, r.message.boots, r.message.time, now);
+         ZbUsmEngineSetId(&m_peer->engine, r.message.engineId, r.message.engineIdLength);
+         ZbUsmEngineSeed(&m_peer->engine, r.message.boots, r.message.time, now);
          m_discovering = false;
          step = V3_STEP_SEND_NEXT;
       }
@@ -153,7 +156,7 @@ ZbV3Step ZbV3Exchange::Receive(const uint8_t *data, uint32_t length, int64_t now
    {
       /* The engine changed its ID (or the one given was wrong): discover again. */
       m_rediscovered = true;
-      ZbUsmEngineReset(&m_identity->engine);
+      ZbUsmEngineReset(&m_peer->engine);
       m_discovering = true;
       step = V3_STEP_SEND_NEXT;
    }

@@ -17,10 +17,11 @@ enum ZbV3Step
 class ZbV3Exchange
 {
 public:
-   /* The identity is lent and learns the engine; the PDU element is copied.
-      maxSize is the msgMaxSize announced (the receive buffer's size). */
-   ZbV3Exchange(ZbUsmIdentityData *identity, const uint8_t *pdu, uint32_t pduLength,
-                uint32_t maxSize);
+   /* The identity and the peer (NULL: the identity's own) are lent; the
+      peer learns the engine. The PDU element is copied. maxSize is the
+      msgMaxSize announced (the receive buffer's size). */
+   ZbV3Exchange(ZbUsmIdentityData *identity, ZbUsmPeer *peer, const uint8_t *pdu,
+                uint32_t pduLength, uint32_t maxSize);
    ~ZbV3Exchange();
    ZbV3Exchange(const ZbV3Exchange &) = delete;
    ZbV3Exchange &operator=(const ZbV3Exchange &) = delete;
@@ -50,6 +51,7 @@ private:
    ZbV3Step Finish(uint32_t result);
 
    ZbUsmIdentityData *m_identity;
+   ZbUsmPeer *m_peer;
    uint8_t *m_pdu;
    uint32_t m_pduLength;
    uint32_t m_maxSize;

@@ -351,9 +351,11 @@ static bool SameBytes(const uint8_t *a, uint32_t aLength, const uint8_t *b, uint
    return aLength == bLength && (aLength == 0 || memcmp(a, b, aLength) == 0);
 }
 
-uint32_t ZbV3Receive(ZbUsmIdentityData *id, const uint8_t *data, uint32_t length, int64_t now,
-                     ZbV3Received *out)
+uint32_t ZbV3Receive(ZbUsmIdentityData *id, ZbUsmPeer *peer, const uint8_t *data,
+                     uint32_t length, int64_t now, ZbV3Received *out)
 {
+   if (peer == nullptr)
+      peer = &id->peer;
    ZbV3Received r;
    memset(&r, 0, sizeof(r));
    if (!ZbV3ParseMessage(data, length, &r.message))
@@ -377,15 +379,15 @@ uint32_t ZbV3Receive(ZbUsmIdentityData *id, const uint8_t *data, uint32_t length
       return SNMP_RC_UNSUPPORTED_SEC_LEVEL;
    if (!SameBytes(m.user, m.userLength, (const uint8_t *)id->user, id->userLength))
       return SNMP_RC_UNKNOWN_USER_NAME;
-   if (id->engine.idLength > 0 &&
-       !SameBytes(m.engineId, m.engineIdLength, id->engine.id, id->engine.idLength))
+   if (peer->engine.idLength > 0 &&
+       !SameBytes(m.engineId, m.engineIdLength, peer->engine.id, peer->engine.idLength))
       return SNMP_RC_UNKNOWN_ENGINE_ID;
-   const ZbUsmLocalKeys *keys = ZbUsmKeysFor(id, m.engineId, m.engineIdLength);
+   const ZbUsmLocalKeys *keys = ZbUsmKeysFor(id, peer, m.engineId, m.engineIdLength);
    if (keys == nullptr)
       return SNMP_RC_SECURITY_UNAVAILABLE;
    if (!ZbV3CheckDigest(&m, id->authMethod, keys->auth))
       return SNMP_RC_WRONG_DIGEST;
-   ZbUsmEngine engine = id->engine;
+   ZbUsmEngine engine = peer->engine;
    if (engine.idLength == 0)
       ZbUsmEngineSetId(&engine, m.engineId, m.engineIdLength);
    if (!ZbUsmEngineAccept(&engine, m.boots, m.time, now))
@@ -411,7 +413,7 @@ uint32_t ZbV3Receive(ZbUsmIdentityData *id, const uint8_t *data, uint32_t length
       ZbV3ReceivedFree(&r);
       return SNMP_RC_UNSUPPORTED_SEC_LEVEL;
    }
-   id->engine = engine;
+   peer->engine = engine;
    r.authenticated = true;
    *out = r;
    return SNMP_RC_SUCCESS;
@@ -419,15 +421,17 @@ uint32_t ZbV3Receive(ZbUsmIdentityData *id, const uint8_t *data, uint32_t length
 
 /* ---- Requests ---- */
 
-uint32_t ZbV3EncodeRequest(ZbUsmIdentityData *id, uint32_t msgId, uint32_t maxSize,
-                           const uint8_t *pdu, uint32_t pduLength, int64_t now, uint8_t **out,
-                           uint32_t *outLength)
+uint32_t ZbV3EncodeRequest(ZbUsmIdentityData *id, ZbUsmPeer *peer, uint32_t msgId,
+                           uint32_t maxSize, const uint8_t *pdu, uint32_t pduLength, int64_t now,
+                           uint8_t **out, uint32_t *outLength)
 {
+   if (peer == nullptr && id != nullptr)
+      peer = &id->peer;
    uint32_t rc = ZbUsmCheckIdentity(id);
    if (rc != SNMP_RC_SUCCESS)
       return rc;
-   const ZbUsmEngine &engine = id->engine;
-   const ZbUsmLocalKeys *keys = ZbUsmKeysFor(id, engine.id, engine.idLength);
+   const ZbUsmEngine &engine = peer->engine;
+   const ZbUsmLocalKeys *keys = ZbUsmKeysFor(id, peer, engine.id, engine.idLength);
    if (keys == nullptr)
       return SNMP_RC_SECURITY_UNAVAILABLE;
    ZbV3Outgoing o;

@@ -128,7 +128,8 @@ void ZbV3ReceivedFree(ZbV3Received *r);
 
 /* RFC 3414 3.2 for a manager: parses the message, and when it is
    authenticated checks user, engine, digest and time window (learning the
-   engine's boots and time, step 7b) and decrypts it. A message that is not
+   engine's boots and time, step 7b, into the peer: NULL for the identity's
+   own) and decrypts it. A message that is not
    a Report must come at the identity's level (RFC 3412 7.2 step 13); a
    Report may come lower, unauthenticated too, and is then taken as it is.
    Results: SNMP_RC_SUCCESS (*out filled; release with ZbV3ReceivedFree),
@@ -138,18 +139,19 @@ void ZbV3ReceivedFree(ZbV3Received *r);
    another level than the identity's), SNMP_RC_WRONG_DIGEST,
    SNMP_RC_NOT_IN_TIME_WINDOW, SNMP_RC_DECRYPTION_ERROR. Nothing is learnt
    from a message that fails. */
-uint32_t ZbV3Receive(ZbUsmIdentityData *id, const uint8_t *data, uint32_t length, int64_t now,
-                     ZbV3Received *out);
+uint32_t ZbV3Receive(ZbUsmIdentityData *id, ZbUsmPeer *peer, const uint8_t *data,
+                     uint32_t length, int64_t now, ZbV3Received *out);
 
-/* The request of an identity: at its level, to the engine it has learnt
+/* The request of an identity: at its level, to the engine the peer (NULL:
+   the identity's own) has learnt
    (or with engine ID, boots and time empty when it knows none, which an
    agent answers with a Report), with the engine's estimated time and the
    identity's next salt. SNMP_RC_SUCCESS (*out, *outLength: the message),
    SNMP_RC_BAD_PARAMETERS (identity incomplete or fields out of range) or
    SNMP_RC_SECURITY_UNAVAILABLE. */
-uint32_t ZbV3EncodeRequest(ZbUsmIdentityData *id, uint32_t msgId, uint32_t maxSize,
-                           const uint8_t *pdu, uint32_t pduLength, int64_t now, uint8_t **out,
-                           uint32_t *outLength);
+uint32_t ZbV3EncodeRequest(ZbUsmIdentityData *id, ZbUsmPeer *peer, uint32_t msgId,
+                           uint32_t maxSize, const uint8_t *pdu, uint32_t pduLength, int64_t now,
+                           uint8_t **out, uint32_t *outLength);
 
 /* The discovery request of RFC 3414 4: noAuthNoPriv, reportable, empty
    engine ID, user and context, around the given PDU (a GET with no
