@@ -24,6 +24,7 @@
 #include <tuple>
 #include <vector>
 
+#include "bench_util.h"
 #include "mib_tree_util.h"
 #include "snmpd_agent.h"
 #include "socket_util.h"
@@ -252,30 +253,6 @@ static void TheirsBuild(const BuildRecipe &r)
    free(buf);
    snmp_free_pdu(pdu);
 }
-
-// ---- Collecting Google Benchmark's results ----
-
-class Collector : public benchmark::ConsoleReporter
-{
-public:
-   std::map<std::string, double> nsPerOp;  // median when repeated
-
-   void ReportRuns(const std::vector<Run> &runs) override
-   {
-      for (const Run &run : runs)
-      {
-         std::string name = run.benchmark_name();
-         bool median = run.aggregate_name == "median";
-         if (run.run_type == Run::RT_Aggregate && !median)
-            continue;
-         if (median)
-            name = name.substr(0, name.rfind("_median"));
-         if (run.run_type == Run::RT_Iteration && nsPerOp.count(name) && !median)
-            continue;  // a median comes later
-         nsPerOp[name] = run.GetAdjustedRealTime();
-      }
-   }
-};
 
 struct Allocs
 {
@@ -755,20 +732,8 @@ int main(int argc, char **argv)
    }
    std::string namesTsv = std::string(ZBSNMP_SOURCE_DIR) + "/tests/data/netsnmp-mib-tree-rfc.tsv";
    NamesSetup(namesTsv);
-   std::vector<std::string> bargs = {argv[0], quick ? "--benchmark_min_time=0.05"
-                                                    : "--benchmark_min_time=0.5"};
-   if (!quick)
-   {
-      bargs.push_back("--benchmark_repetitions=5");
-      bargs.push_back("--benchmark_report_aggregates_only=true");
-   }
-   std::vector<char *> bargv;
-   for (auto &a : bargs)
-      bargv.push_back((char *)a.c_str());
-   int bargc = (int)bargv.size();
-   benchmark::Initialize(&bargc, bargv.data());
    Collector collector;
-   benchmark::RunSpecifiedBenchmarks(&collector);
+   RunBenchmarks(argv[0], quick, &collector);
 
    printf("\n## Codec (ns per operation, medians; ratio = Net-SNMP / libzbsnmp)\n\n");
    printf("| operation | message | libzbsnmp ns | Net-SNMP ns | ratio | allocs (ours / theirs) | bytes (ours / theirs) |\n");

@@ -8,3 +8,4 @@ cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DZBSNMP_BENCH=ON -DZBSNMP_
 cmake --build build-bench -j "$(nproc)" >/dev/null
 echo "CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"
 build-bench/bench/zbsnmp_bench "$@" 2> >(grep -v -E '^(Running|Run on|CPU Caches|  L[0-9]|Load Average|\*\*\*)' >&2)
+build-bench/bench/zbsnmp_v3_bench "$@" 2> >(grep -v -E '^(Running|Run on|CPU Caches|  L[0-9]|Load Average|\*\*\*)' >&2)

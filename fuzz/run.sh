@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(pdu variable oid mib transport)
+[ ${#targets[@]} -gt 0 ] || targets=(pdu variable oid mib transport v3)
 build=build-fuzz
 
 CXX=${CXX_FUZZ:-clang++-14} cmake -S . -B "$build" -DCMAKE_CXX_COMPILER="${CXX_FUZZ:-clang++-14}" \

@@ -17,20 +17,9 @@
 
 #include "internal.h"
 
-#define CHECK(cond)                                                        \
-   do                                                                      \
-   {                                                                       \
-      if (!(cond))                                                         \
-      {                                                                    \
-         fprintf(stderr, "property failed: %s (%s:%d)\n", #cond, __FILE__, \
-                 __LINE__);                                                \
-         abort();                                                          \
-      }                                                                    \
-   } while (0)
-
-const FuzzTarget kFuzzTargets[5] = {
+const FuzzTarget kFuzzTargets[6] = {
    {"pdu", FuzzPdu}, {"variable", FuzzVariable}, {"oid", FuzzOid},
-   {"mib", FuzzMib}, {"transport", FuzzTransport},
+   {"mib", FuzzMib}, {"transport", FuzzTransport}, {"v3", FuzzV3},
 };
 
 static bool SameOid(SNMP_ObjectId *a, SNMP_ObjectId *b)

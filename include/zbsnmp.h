@@ -67,7 +67,17 @@ typedef int SNMP_SOCKET;
 #define SNMP_RC_FILE_IO_ERROR    11
 #define SNMP_RC_BAD_FILE_HEADER  12
 #define SNMP_RC_BAD_FILE_DATA    13
-#define SNMP_RC_CANCELLED        14
+/* Status codes of SNMPv3: the agent's Reports (usmStats counters of RFC
+   3414), and what else can go wrong */
+#define SNMP_RC_UNKNOWN_ENGINE_ID      14  /* usmStatsUnknownEngineIDs, after discovery */
+#define SNMP_RC_NOT_IN_TIME_WINDOW     15  /* usmStatsNotInTimeWindows, after re-synchronising */
+#define SNMP_RC_UNKNOWN_USER_NAME      16  /* usmStatsUnknownUserNames */
+#define SNMP_RC_WRONG_DIGEST           17  /* usmStatsWrongDigests */
+#define SNMP_RC_DECRYPTION_ERROR       18  /* usmStatsDecryptionErrors */
+#define SNMP_RC_UNSUPPORTED_SEC_LEVEL  19  /* usmStatsUnsupportedSecLevels */
+#define SNMP_RC_REPORT                 20  /* any other Report */
+#define SNMP_RC_SECURITY_UNAVAILABLE   21  /* method not in this build */
+#define SNMP_RC_CANCELLED              22  /* the request engine: Cancel, or the engine destroyed */
 
 /* Type codes: the whole BER identifier octet of a value */
 #define ASN_TYPE_INTEGER         0x02
@@ -714,5 +724,109 @@ private:
 ZBSNMP_API uint32_t SNMPSaveMIBTree(const char *fileName, SNMP_MIBObject *root, uint32_t flags);
 ZBSNMP_API uint32_t SNMPLoadMIBTree(const char *fileName, SNMP_MIBObject **root);
 ZBSNMP_API uint32_t SNMPGetMIBTreeTimestamp(const char *fileName, uint32_t *timestamp);
+
+/* ==== SNMPv3 with the User-based Security Model (RFC 3412, 3414, 3826, 7860) ==== */
+
+#define SNMP_VERSION_3            3
+#define ASN_PDU_REPORT            0xA8
+#define SNMP_CMD_REPORT           7
+
+/* Security levels (the values of RFC 3411's SnmpSecurityLevel) */
+#define SNMP_SEC_NO_AUTH_NO_PRIV  1
+#define SNMP_SEC_AUTH_NO_PRIV     2
+#define SNMP_SEC_AUTH_PRIV        3
+
+/* Authentication methods: HMAC with the digest cut to 12 octets (MD5,
+   SHA-1), 16 (SHA-224), 24 (SHA-256), 32 (SHA-384) or 48 (SHA-512) */
+#define SNMP_AUTH_NONE            0
+#define SNMP_AUTH_MD5             1
+#define SNMP_AUTH_SHA1            2
+#define SNMP_AUTH_SHA224          3
+#define SNMP_AUTH_SHA256          4
+#define SNMP_AUTH_SHA384          5
+#define SNMP_AUTH_SHA512          6
+
+/* Privacy methods. AES-192 and AES-256 need more key than MD5 and SHA-1
+   give: SNMP_PRIV_AES192/256 extend it as Net-SNMP's "-x AES-192/AES-256"
+   do, SNMP_PRIV_AES192_C/256_C as many Cisco devices do (Net-SNMP's
+   "AES-192-C/AES-256-C"). */
+#define SNMP_PRIV_NONE            0
+#define SNMP_PRIV_DES             1
+#define SNMP_PRIV_AES128          2
+#define SNMP_PRIV_AES192          3
+#define SNMP_PRIV_AES256          4
+#define SNMP_PRIV_AES192_C        5
+#define SNMP_PRIV_AES256_C        6
+
+/* Forms of a key given instead of a password */
+#define SNMP_KEY_MASTER           0  /* Ku: the password's key, localised for each engine */
+#define SNMP_KEY_LOCALIZED        1  /* Kul: already localised for the engine it is used with */
+
+
+/* 1 when the library was built with cryptography (SNMPv3 authentication and
+   privacy); without it only noAuthNoPriv identities can be used. */
+ZBSNMP_API int SNMPIsSecurityAvailable(void);
+
+struct ZbUsmIdentityData;
+struct ZbUsmAccess;
+
+/* One SNMPv3 identity: user, security level, methods and keys, context, and
+   the authoritative engine learnt for it (ID, boots, time). Passwords are
+   turned into keys by the setters (a megabyte of hashing, once) and never
+   kept; keys localised for an engine are cached. Every key is wiped when the
+   identity is destroyed. Setters return SNMP_RC_SUCCESS,
+   SNMP_RC_BAD_PARAMETERS (bad method, empty or too long text) or
+   SNMP_RC_SECURITY_UNAVAILABLE (the method is not in this build). One
+   identity serves one thread at a time. */
+class ZBSNMP_API SNMP_USMIdentity
+{
+public:
+   SNMP_USMIdentity();
+   /* A user at noAuthNoPriv until keys and a level are set. */
+   explicit SNMP_USMIdentity(const char *userName);
+   ~SNMP_USMIdentity();
+   SNMP_USMIdentity(const SNMP_USMIdentity &) = delete;
+   SNMP_USMIdentity &operator=(const SNMP_USMIdentity &) = delete;
+
+   /* 1 to 32 octets. */
+   uint32_t SetUser(const char *userName);
+   /* SNMP_SEC_NO_AUTH_NO_PRIV, SNMP_SEC_AUTH_NO_PRIV or SNMP_SEC_AUTH_PRIV;
+      the keys the level needs must be set before a message is sent. */
+   uint32_t SetSecurityLevel(uint32_t level);
+   /* A password of 1 to 1024 octets (agents commonly insist on 8 or more). */
+   uint32_t SetAuthPassword(uint32_t authMethod, const char *password);
+   /* A key of the method's hash size, in form SNMP_KEY_MASTER or SNMP_KEY_LOCALIZED. */
+   uint32_t SetAuthKey(uint32_t authMethod, const uint8_t *key, uint32_t length, uint32_t form);
+   /* The privacy password is turned into a key with the authentication
+      method's hash: set the authentication method first. */
+   uint32_t SetPrivPassword(uint32_t privMethod, const char *password);
+   /* Master form: the authentication hash's size; localised form: the
+      cipher's key length (DES: 16 octets, key and pre-IV). */
+   uint32_t SetPrivKey(uint32_t privMethod, const uint8_t *key, uint32_t length, uint32_t form);
+   /* 0 to 32 octets; empty by default. */
+   uint32_t SetContextName(const char *contextName);
+   /* 0 to 32 octets; empty (the default) means the authoritative engine's ID. */
+   uint32_t SetContextEngineId(const uint8_t *engineId, uint32_t length);
+   /* The agent's engine ID when known in advance (1 to 32 octets): no
+      discovery. Boots and time are still learnt. */
+   uint32_t SetEngineId(const uint8_t *engineId, uint32_t length);
+   /* Forgets the learnt engine: the next exchange discovers it again. */
+   void ForgetEngine();
+
+   const char *GetUser() const;
+   uint32_t GetSecurityLevel() const;
+   uint32_t GetAuthMethod() const;
+   uint32_t GetPrivMethod() const;
+   const char *GetContextName() const;
+   /* The learnt or given engine ID (length 0 while unknown). */
+   const uint8_t *GetEngineId(uint32_t *length) const;
+   uint32_t GetEngineBoots() const;
+   /* The engine's time now, as estimated from what was learnt. */
+   uint32_t GetEngineTime() const;
+
+private:
+   friend struct ZbUsmAccess;
+   ZbUsmIdentityData *m_data;  /* NULL only when its allocation failed: every call then fails */
+};
 
 #endif /* ZBSNMP_H */

@@ -31,3 +31,27 @@ TEST(ApiSmoke, ExportsAreUsable)
    root.AddChild(new SNMP_MIBObject(1, "iso"));
    EXPECT_STREQ(root.FindChildByID(1)->Name(), "iso");
 }
+
+TEST(ApiSmoke, SecurityIdentityIsUsable)
+{
+   EXPECT_STREQ(SNMPGetErrorText(SNMP_RC_WRONG_DIGEST), "Wrong digest (authentication failed)");
+   SNMP_USMIdentity id("monitor");
+   EXPECT_STREQ(id.GetUser(), "monitor");
+   EXPECT_EQ(id.GetSecurityLevel(), (uint32_t)SNMP_SEC_NO_AUTH_NO_PRIV);
+   uint32_t expected = SNMPIsSecurityAvailable() ? SNMP_RC_SUCCESS : SNMP_RC_SECURITY_UNAVAILABLE;
+   EXPECT_EQ(id.SetAuthPassword(SNMP_AUTH_SHA256, "authpass1234"), expected);
+   EXPECT_EQ(id.SetPrivPassword(SNMP_PRIV_AES128, "privpass5678"), expected);
+   EXPECT_EQ(id.SetSecurityLevel(SNMP_SEC_AUTH_PRIV), (uint32_t)SNMP_RC_SUCCESS);
+   EXPECT_EQ(id.SetContextName("bridge1"), (uint32_t)SNMP_RC_SUCCESS);
+   EXPECT_STREQ(id.GetContextName(), "bridge1");
+   uint32_t length = 99;
+   id.GetEngineId(&length);
+   EXPECT_EQ(length, 0u);
+   const uint8_t engine[] = {0x80, 0x00, 0x1f, 0x88, 0x04, 'z', 'b'};
+   EXPECT_EQ(id.SetEngineId(engine, sizeof(engine)), (uint32_t)SNMP_RC_SUCCESS);
+   id.GetEngineId(&length);
+   EXPECT_EQ(length, sizeof(engine));
+   id.ForgetEngine();
+   id.GetEngineId(&length);
+   EXPECT_EQ(length, 0u);
+}

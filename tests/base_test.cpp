@@ -40,8 +40,11 @@ TEST(Codes, ErrorTexts)
    EXPECT_STREQ(SNMPGetErrorText(SNMP_RC_SUCCESS), "Operation completed successfully");
    EXPECT_STREQ(SNMPGetErrorText(SNMP_RC_PARSE_ERROR), "Rrror parsing PDU");
    EXPECT_STREQ(SNMPGetErrorText(SNMP_RC_BAD_FILE_DATA), "Invalid or corrupted file data");
+   // Codes above the file codes: SNMPv3, then the request engine; past the
+   // last, "Unknown error".
+   EXPECT_STREQ(SNMPGetErrorText(SNMP_RC_UNKNOWN_ENGINE_ID), "Unknown SNMP engine ID");
    EXPECT_STREQ(SNMPGetErrorText(SNMP_RC_CANCELLED), "Request cancelled");
-   EXPECT_STREQ(SNMPGetErrorText(200), "Unknown error");
+   EXPECT_STREQ(SNMPGetErrorText(SNMP_RC_CANCELLED + 1), "Unknown error");
    EXPECT_STREQ(SNMPGetErrorText(0xFFFFFFFF), "Unknown error");
    EXPECT_EQ(SNMPGetErrorText(SNMP_RC_TIMEOUT), SNMPGetErrorText(SNMP_RC_TIMEOUT));
 }

@@ -19,7 +19,7 @@ uint16_t FreeUdpPort()
    return port;
 }
 
-bool SnmpdAgent::Start(uint32_t extraAgents)
+bool SnmpdAgent::Start(const std::string &extraConfig, uint32_t extraAgents)
 {
    m_extra.clear();
    for (uint32_t i = 0; i < extraAgents; i++)
@@ -35,6 +35,8 @@ bool SnmpdAgent::Start(uint32_t extraAgents)
       for (const std::string &a : m_extra)
          listen += ",udp:" + a + ":" + std::to_string(m_port);
       std::string conf = std::string(ZBSNMP_SOURCE_DIR) + "/tests/snmpd.conf";
+      if (!extraConfig.empty())
+         conf += "," + extraConfig;
       std::string log = m_dir + "/snmpd.log";
       pid_t pid = fork();
       if (pid < 0)

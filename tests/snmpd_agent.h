@@ -16,10 +16,11 @@ class SnmpdAgent
 {
 public:
    ~SnmpdAgent() { Stop(); }
-   // Starts snmpd on 127.0.0.1 at a free port with tests/snmpd.conf and waits
-   // until it answers. With extraAgents, the same snmpd also serves that many
-   // more loopback addresses (127.3.x.y) at the same port: one agent each.
-   bool Start(uint32_t extraAgents = 0);
+   // Starts snmpd on 127.0.0.1 at a free port with tests/snmpd.conf (and the
+   // extra configuration file, when given) and waits until it answers. With
+   // extraAgents, the same snmpd also serves that many more loopback
+   // addresses (127.3.x.y) at the same port: one agent each.
+   bool Start(const std::string &extraConfig = std::string(), uint32_t extraAgents = 0);
    // The addresses it serves besides 127.0.0.1 ("127.3.0.1", ...).
    const std::vector<std::string> &ExtraAddresses() const { return m_extra; }
    // Stops it by PID and removes its state directory.

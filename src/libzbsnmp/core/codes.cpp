@@ -25,6 +25,14 @@ static const char *const s_errorText[] = {
    "File I/O error",
    "Invalid file header",
    "Invalid or corrupted file data",
+   "Unknown SNMP engine ID",
+   "Message not in time window",
+   "Unknown user name",
+   "Wrong digest (authentication failed)",
+   "Decryption error",
+   "Unsupported security level",
+   "Agent sent a report",
+   "Security method not available in this build",
    "Request cancelled",
 };
 
