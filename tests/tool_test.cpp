@@ -205,7 +205,7 @@ TEST(ToolOutput, ValuesAsSnmpgetPrintsThem)
       {"06 03 88 37 01", "OID: .2.999.1", true},
       {"06 00", "OID: .0", true},
       {"05 00", "NULL", true},
-      {"40 03 C0 A8 01", "Wrong Type (0x40): Hex-STRING: C0 A8 01 ", false},
+      {"40 03 C0 A8 01", "Wrong Type (should be IpAddress): Hex-STRING: C0 A8 01 ", false},
    };
    std::vector<std::string> values;
    for (const Case &c : cases)

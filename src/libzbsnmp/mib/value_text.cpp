@@ -349,18 +349,25 @@ static void PutOpaque(ZbText *out, const uint8_t *data, uint32_t length)
             break;
          case ZB_OPAQUE_COUNTER64:
          case ZB_OPAQUE_UINT64:
-            if (n >= 1 && n <= 9)
+            /* Unsigned: up to eight octets, or nine with a leading zero
+               octet; an empty content reads as 0, as snmpget shows it. */
+            if (n <= 8 || (n == 9 && v[0] == 0))
             {
+               if (n == 9)
+                  v++, n--;
                out->Put(data[1] == ZB_OPAQUE_COUNTER64 ? "Opaque: Counter64: " : "Opaque: UInt64: ");
-               out->PutUInt(GetBEUInt(v, n));
+               out->PutUInt(n > 0 ? GetBEUInt(v, n) : 0);
                return;
             }
             break;
          case ZB_OPAQUE_INT64:
-            if (n >= 1 && n <= 8)
+            /* Signed; of nine octets the first is dropped. */
+            if (n <= 9)
             {
-               uint64_t u = GetBEUInt(v, n);
-               if (n < 8 && (v[0] & 0x80))
+               if (n == 9)
+                  v++, n--;
+               uint64_t u = (n > 0) ? GetBEUInt(v, n) : 0;
+               if (n > 0 && n < 8 && (v[0] & 0x80))
                   u |= ~(uint64_t)0 << (8 * n);
                out->Put("Opaque: Int64: ");
                out->PutInt((int64_t)u);
@@ -382,7 +389,9 @@ static void PutOidValue(ZbText *out, SNMP_Variable *var, const ZbMibIndex *index
    uint32_t count = var->GetValueLength() / 4;
    if (ids == nullptr)
       count = 0;
-   if (index != nullptr)
+   if (count == 0)
+      out->Put(".0"); /* an empty value, as snmpget shows it */
+   else if (index != nullptr)
       ZbFormatOid(out, index, ids, count, flags);
    else
       ZbFormatNumericOid(out, ids, count);
