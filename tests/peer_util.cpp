@@ -51,10 +51,27 @@ SnmpdAgent *AgentSuite::s_agent = nullptr;
 
 void AgentSuite::SetUpTestSuite()
 {
+   StartAgent(false);
+}
+
+void Ipv6AgentSuite::SetUpTestSuite()
+{
+   if (HaveIpv6Loopback())
+      StartAgent(true);
+}
+
+void Ipv6AgentSuite::SetUp()
+{
+   REQUIRE_IPV6_LOOPBACK();
+   AgentSuite::SetUp();
+}
+
+void AgentSuite::StartAgent(bool ipv6)
+{
    if (!HaveProgram("snmpd"))
       return;
    s_agent = new SnmpdAgent();
-   if (!s_agent->Start())
+   if (!s_agent->Start(ipv6))
    {
       delete s_agent;
       s_agent = nullptr;

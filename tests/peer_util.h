@@ -8,6 +8,7 @@
 #include <string>
 
 #include "snmpd_agent.h"
+#include "socket_util.h"
 
 // Skips the test when a peer program is missing, unless ZBSNMP_REQUIRE_PEERS
 // is set (as in CI), where a missing peer is a failure.
@@ -37,8 +38,19 @@ protected:
    void SetUp() override;
    static SnmpdAgent *Agent() { return s_agent; }
 
+   static void StartAgent(bool ipv6);
+
 private:
    static SnmpdAgent *s_agent;
+};
+
+// The same with snmpd listening on udp6:[::1]:PORT; skips (or, with
+// ZBSNMP_REQUIRE_PEERS, fails) where the machine has no IPv6 loopback.
+class Ipv6AgentSuite : public AgentSuite
+{
+protected:
+   static void SetUpTestSuite();
+   void SetUp() override;
 };
 
 #endif

@@ -10,24 +10,32 @@
 
 // A free UDP port of 127.0.0.1.
 uint16_t FreeUdpPort();
+// A free UDP port of ::1; 0 where the machine has no IPv6 loopback.
+uint16_t FreeUdpPort6();
 
 class SnmpdAgent
 {
 public:
    ~SnmpdAgent() { Stop(); }
-   // Starts snmpd on 127.0.0.1 at a free port with tests/snmpd.conf and waits
-   // until it answers.
-   bool Start();
+   // Starts snmpd on 127.0.0.1 (or, with ipv6, on ::1) at a free port with
+   // tests/snmpd.conf and waits until it answers.
+   bool Start(bool ipv6 = false);
    // Stops it by PID and removes its state directory.
    void Stop();
    uint16_t Port() const { return m_port; }
    pid_t Pid() const { return m_pid; }
    const std::string &Dir() const { return m_dir; }
-   std::string Address() const { return "127.0.0.1:" + std::to_string(m_port); }
+   // The agent's address as the Net-SNMP tools and zbsnmp take it.
+   std::string Address() const
+   {
+      return (m_ipv6 ? "udp6:[::1]:" : "127.0.0.1:") + std::to_string(m_port);
+   }
+   const char *Host() const { return m_ipv6 ? "::1" : "127.0.0.1"; }
 
 private:
    pid_t m_pid = -1;
    uint16_t m_port = 0;
+   bool m_ipv6 = false;
    std::string m_dir;
 };
 

@@ -99,10 +99,15 @@ std::string FormatValue(SNMP_Variable *v)
       snprintf(buf, sizeof(buf), "Wrong Type (0x%02X): Hex-STRING:", (unsigned)v->GetType());
       s = buf;
    }
+   // As Net-SNMP prints them: "XX " per octet, a new line after every 16
+   // octets that more follow.
+   s += ' ';
    for (uint32_t i = 0; i < len; i++)
    {
-      snprintf(buf, sizeof(buf), " %02X", value[i]);
+      snprintf(buf, sizeof(buf), "%02X ", value[i]);
       s += buf;
+      if (i % 16 == 15 && i + 1 < len)
+         s += '\n';
    }
    return s;
 }
