@@ -1,6 +1,7 @@
 // libzbsnmp and Net-SNMP's libnetsnmp side by side: the same work in the same
 // process, alternating. Prints each pair and its ratio (> 1: libzbsnmp faster).
-//   zbsnmp_bench [--short] [--fixtures DIR] [--mibs DIR]
+//   zbsnmp_bench [--short] [--walks] [--fixtures DIR] [--mibs DIR]
+//   (--walks: only the whole-agent walks)
 #include <benchmark/benchmark.h>
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
@@ -397,6 +398,89 @@ static double TimeCommand(const std::string &cmd, size_t *lines)
    return Seconds(Clock::now() - t0);
 }
 
+static double MedianOf(std::vector<double> v);
+
+// ---- Whole-agent walks ----
+
+// Walks the whole agent in this process with SNMP_Walker (max-repetitions
+// 0: GET-NEXT); the bindings, or 0.
+static size_t WalkInProcess(uint16_t port, uint32_t maxRepetitions, uint32_t *requests)
+{
+   SNMP_UDPTransport t;
+   if (t.ConnectUDPTransport("127.0.0.1", port) != SNMP_RC_SUCCESS)
+      return 0;
+   SNMP_Walker walker(&t, SNMP_VERSION_2C, "public");
+   walker.SetGetNext(maxRepetitions == 0);
+   if (maxRepetitions > 0)
+      walker.SetMaxRepetitions(maxRepetitions);
+   const uint32_t root[] = {1};
+   uint32_t rc = walker.Start(root, 1);
+   size_t bindings = 0;
+   SNMP_Variable *v = nullptr;
+   while (rc == SNMP_RC_SUCCESS && (rc = walker.Next(&v)) == SNMP_RC_SUCCESS && v != nullptr)
+      bindings++;
+   *requests = walker.GetRequestCount();
+   return rc == SNMP_RC_SUCCESS ? bindings : 0;
+}
+
+// The whole agent walked by the tools (zbsnmp walk against snmpbulkwalk with
+// the same max-repetitions, and both GET-NEXT walks) and in process, in
+// alternating rounds; medians of the rounds. snmpd refreshes its caches
+// (process and socket tables) now and then, which makes single walks vary.
+static void WalkBench(const SnmpdAgent &agent, int rounds)
+{
+   std::string addr = agent.Address();
+   std::string env = "env MIBS= SNMPCONFPATH=" + agent.Dir() + " SNMP_PERSISTENT_DIR=" + agent.Dir();
+   const uint32_t kRepetitions[] = {10, 25, 50};
+   struct Walk
+   {
+      uint32_t maxRepetitions;  // 0: GET-NEXT
+      std::string ours, theirs;
+      std::vector<double> ourTimes, theirTimes, inProcess;
+      size_t ourLines = 0, theirLines = 0, bindings = 0;
+      uint32_t requests = 0;
+   };
+   std::vector<Walk> walks;
+   for (uint32_t n : kRepetitions)
+      walks.push_back({n, std::string(ZBSNMP_TOOL) + " walk -Cr" + std::to_string(n) + " " + addr + " .1",
+                       env + " snmpbulkwalk -v2c -c public -On -Cr" + std::to_string(n) + " " + addr +
+                           " .1 2>/dev/null"});
+   walks.push_back({0, std::string(ZBSNMP_TOOL) + " walk --getnext " + addr + " .1",
+                    env + " snmpwalk -v2c -c public -On " + addr + " .1 2>/dev/null"});
+   for (int i = 0; i < rounds; i++)
+   {
+      for (Walk &w : walks)
+      {
+         w.ourTimes.push_back(TimeCommand(w.ours, &w.ourLines));
+         w.theirTimes.push_back(TimeCommand(w.theirs, &w.theirLines));
+         auto t0 = Clock::now();
+         w.bindings = WalkInProcess(agent.Port(), w.maxRepetitions, &w.requests);
+         w.inProcess.push_back(Seconds(Clock::now() - t0));
+      }
+   }
+   const Walk &next = walks.back();
+   for (const Walk &w : walks)
+   {
+      double ours = MedianOf(w.ourTimes), theirs = MedianOf(w.theirTimes);
+      if (w.maxRepetitions > 0)
+         printf("| whole-agent walk, GETBULK max-repetitions %u: zbsnmp walk vs snmpbulkwalk -v2c -On | %.3f s, %zu lines | %.3f s, %zu lines | %sx |\n",
+                w.maxRepetitions, ours, w.ourLines, theirs, w.theirLines, Fixed(theirs / ours).c_str());
+      else
+         printf("| whole-agent walk, GET-NEXT: zbsnmp walk --getnext vs snmpwalk -v2c -On | %.3f s, %zu lines | %.3f s, %zu lines | %sx |\n",
+                ours, w.ourLines, theirs, w.theirLines, Fixed(theirs / ours).c_str());
+   }
+   printf("\n| zbsnmp walk of the whole agent | tool | speed-up over GET-NEXT | SNMP_Walker in process | requests | speed-up over GET-NEXT |\n|---|---|---|---|---|---|\n");
+   for (const Walk &w : walks)
+   {
+      std::string name = w.maxRepetitions > 0 ? "GETBULK, max-repetitions " + std::to_string(w.maxRepetitions)
+                                              : std::string("GET-NEXT");
+      printf("| %s | %.3f s | %sx | %.3f s, %zu bindings | %u | %sx |\n", name.c_str(),
+             MedianOf(w.ourTimes), Fixed(MedianOf(next.ourTimes) / MedianOf(w.ourTimes)).c_str(),
+             MedianOf(w.inProcess), w.bindings, w.requests,
+             Fixed(MedianOf(next.inProcess) / MedianOf(w.inProcess)).c_str());
+   }
+}
+
 // ---- Trap intake ----
 
 static void TrapIntake(const std::vector<uint8_t> &trap, uint32_t count)
@@ -551,7 +635,7 @@ int main(int argc, char **argv)
 {
    if (argc == 3 && !strcmp(argv[1], "--netsnmp-mib-load"))
       return NetSnmpMibChild(argv[2]);
-   bool quick = false;
+   bool quick = false, walksOnly = false;
    std::string fixtures = std::string(ZBSNMP_SOURCE_DIR) + "/../shared/fixtures";
    std::string mibs = std::string(ZBSNMP_SOURCE_DIR) + "/../shared/mibs";
    std::string messagesFile = std::string(ZBSNMP_SOURCE_DIR) + "/bench/data/bench-messages.tsv";
@@ -559,12 +643,23 @@ int main(int argc, char **argv)
    {
       if (!strcmp(argv[i], "--short"))
          quick = true;
+      else if (!strcmp(argv[i], "--walks"))
+         walksOnly = true;
       else if (!strcmp(argv[i], "--fixtures") && i + 1 < argc)
          fixtures = argv[++i];
       else if (!strcmp(argv[i], "--mibs") && i + 1 < argc)
          mibs = argv[++i];
    }
    NetSnmpInit();
+   if (walksOnly)
+   {
+      printf("| measurement | libzbsnmp | Net-SNMP | ratio |\n|---|---|---|---|\n");
+      SnmpdAgent agent;
+      if (!agent.Start())
+         return 1;
+      WalkBench(agent, quick ? 3 : 7);
+      return 0;
+   }
 
    std::vector<Message> messages;
    std::ifstream in(messagesFile);
@@ -709,23 +804,7 @@ int main(int argc, char **argv)
                 Fixed(b.medianUs / a.medianUs).c_str());
       }
       Pin(0, -1);
-      std::string addr = agent.Address();
-      size_t ourLines = 0, theirLines = 0;
-      std::vector<double> ourWalks, theirWalks;
-      for (int i = 0; i < (quick ? 1 : 3); i++)
-      {
-         ourWalks.push_back(
-             TimeCommand(std::string(ZBSNMP_TOOL) + " walk " + addr + " .1", &ourLines));
-         theirWalks.push_back(TimeCommand("env MIBS= SNMPCONFPATH=" + agent.Dir() +
-                                              " SNMP_PERSISTENT_DIR=" + agent.Dir() +
-                                              " snmpwalk -v2c -c public -On " + addr + " .1 2>/dev/null",
-                                          &theirLines));
-      }
-      std::sort(ourWalks.begin(), ourWalks.end());
-      std::sort(theirWalks.begin(), theirWalks.end());
-      double ourWalk = ourWalks[ourWalks.size() / 2], theirWalk = theirWalks[theirWalks.size() / 2];
-      printf("| whole-agent walk (GET-NEXT): zbsnmp walk vs snmpwalk -v2c -On | %.3f s, %zu varbinds | %.3f s, %zu varbinds | %sx |\n",
-             ourWalk, ourLines, theirWalk, theirLines, Fixed(theirWalk / ourWalk).c_str());
+      WalkBench(agent, quick ? 3 : 7);
       agent.Stop();
    }
    else

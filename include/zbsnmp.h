@@ -421,7 +421,7 @@ public:
    SNMP_Walker(const SNMP_Walker &) = delete;
    SNMP_Walker &operator=(const SNMP_Walker &) = delete;
 
-   /* Max-repetitions of each GETBULK, 1 to 2147483647 (default 10);
+   /* Max-repetitions of each GETBULK, 1 to 2147483647 (default 25);
       SNMP_RC_BAD_PARAMETERS, and the setting kept, for 0 or more. */
    uint32_t SetMaxRepetitions(uint32_t maxRepetitions);
    uint32_t GetMaxRepetitions() const { return m_maxRepetitions; }

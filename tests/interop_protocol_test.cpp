@@ -35,6 +35,8 @@ Walked WalkWith(SNMP_Transport *t, uint32_t version, bool getNext, uint32_t maxR
                 const char *root)
 {
    SNMP_Walker walker(t, version, "public");
+   // snmpd may stop answering for a while when it refreshes its process table.
+   walker.SetTimeout(3000, 3);
    walker.SetGetNext(getNext);
    EXPECT_EQ(walker.SetMaxRepetitions(maxRepetitions), (uint32_t)SNMP_RC_SUCCESS);
    std::vector<uint32_t> r = Oid(root);

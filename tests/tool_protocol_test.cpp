@@ -166,7 +166,7 @@ TEST_F(ToolProtocolTest, WholeAgentWalkEqualsSnmpbulkwalk)
    REQUIRE_PEER(HaveProgram("snmpbulkwalk"), "snmpbulkwalk");
    std::string theirsCmd = "snmpbulkwalk -v2c -c public -On -Cr10 " + Agent()->Address() + " .1";
    Lines before = Split(RunPeerCommand(theirsCmd));
-   Result ours = Tool("walk -Cr 10 " + Agent()->Address() + " .1");
+   Result ours = Tool("walk -Cr 10 -t 3000 " + Agent()->Address() + " .1");
    Lines after = Split(RunPeerCommand(theirsCmd));
    ASSERT_EQ(ours.status, 0) << ours.out.substr(0, 2000);
    Lines walked = Split(ours.out);

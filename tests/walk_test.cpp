@@ -307,6 +307,7 @@ TEST_F(WalkTest, NameThatDoesNotIncreaseFailsTheWalkWithoutLooping)
       bad.Fill(".1.3.6.1.2.1.2.2.1.1", 25);
       (c.repeat ? bad.repeatAt : bad.backAt) = 1;
       SNMP_Walker walker(&bad, SNMP_VERSION_2C, "public");
+      walker.SetMaxRepetitions(10);
       walker.SetGetNext(c.getNext);
       WalkResult r = Walk(&walker, ".1.3.6.1.2.1.2.2.1.1");
       EXPECT_EQ(r.rc, (uint32_t)SNMP_RC_AGENT_ERROR);
@@ -354,6 +355,7 @@ TEST_F(WalkTest, ErrorsSilenceAndEmptyAnswers)
    agent.errorAt = 1;
    agent.errorStatus = 5;  // genErr in the second answer
    SNMP_Walker walker(&agent, SNMP_VERSION_2C, "public");
+   walker.SetMaxRepetitions(10);
    WalkResult r = Walk(&walker, ".1.3.6.1.2.1.2.2.1.1");
    EXPECT_EQ(r.rc, (uint32_t)SNMP_RC_AGENT_ERROR);
    EXPECT_EQ(r.names.size(), 10u);  // the first answer's bindings came through
@@ -392,10 +394,10 @@ TEST(Walker, BadParameters)
    EXPECT_EQ(walker.Start(nullptr, 3), (uint32_t)SNMP_RC_BAD_PARAMETERS);
    EXPECT_EQ(walker.Next(&v), (uint32_t)SNMP_RC_BAD_PARAMETERS);
    // max-repetitions: 1 to 2147483647; a refused value keeps the setting.
-   EXPECT_EQ(walker.GetMaxRepetitions(), 10u);
+   EXPECT_EQ(walker.GetMaxRepetitions(), 25u);
    EXPECT_EQ(walker.SetMaxRepetitions(0), (uint32_t)SNMP_RC_BAD_PARAMETERS);
    EXPECT_EQ(walker.SetMaxRepetitions(0x80000000u), (uint32_t)SNMP_RC_BAD_PARAMETERS);
-   EXPECT_EQ(walker.GetMaxRepetitions(), 10u);
+   EXPECT_EQ(walker.GetMaxRepetitions(), 25u);
    EXPECT_EQ(walker.SetMaxRepetitions(0x7FFFFFFF), (uint32_t)SNMP_RC_SUCCESS);
    EXPECT_EQ(walker.GetMaxRepetitions(), 0x7FFFFFFFu);
    ASSERT_EQ(walker.Start(root, 3), (uint32_t)SNMP_RC_SUCCESS);

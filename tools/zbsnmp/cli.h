@@ -51,7 +51,8 @@ struct RequestOptions
    uint32_t timeout = 1000;
    uint32_t attempts = 3;
    uint32_t nonRepeaters = 0;      // bulkget: -Cn
-   uint32_t maxRepetitions = 10;   // walk, bulkget: -Cr
+   uint32_t maxRepetitions = 10;   // bulkget, and walk when given: -Cr
+   bool maxRepetitionsGiven = false;
    bool getNext = false;           // walk: --getnext
    Target target;
    std::vector<std::string> args;

@@ -53,7 +53,7 @@ static const std::map<std::string, std::string> kCommandHelp = {
     "Walks the subtree under OID (default .1.3.6.1.2.1) until the answer leaves the subtree,\n"
     "the agent reports the end of its view, or an OID does not increase. SNMPv2c walks with\n"
     "GETBULK requests, SNMPv1 with GET-NEXT ones.\n"
-    "  -Cr N         max-repetitions of each GETBULK (default 10)\n"
+    "  -Cr N         max-repetitions of each GETBULK (default 25)\n"
     "  --getnext     walk with GET-NEXT requests in SNMPv2c too\n"
     "Other options as for 'zbsnmp get'.\n"},
    {"bulkget",
@@ -350,6 +350,7 @@ int ParseRequestOptions(const char *command, int argc, char **argv, RequestOptio
                                   number + "' (" + std::to_string(least) + " to 2147483647)",
                               command);
          (flag == 'r' ? o->maxRepetitions : o->nonRepeaters) = (uint32_t)n;
+         o->maxRepetitionsGiven |= (flag == 'r');
       }
       else if (a == "-t")
       {

@@ -25,7 +25,8 @@ int CmdWalk(int argc, char **argv)
    SNMP_Walker walker(session.Transport(), o.version, o.community.c_str());
    walker.SetTimeout(o.timeout, o.attempts);
    walker.SetRequestId(session.TakeRequestIds(0x1000000));
-   walker.SetMaxRepetitions(o.maxRepetitions);
+   if (o.maxRepetitionsGiven)
+      walker.SetMaxRepetitions(o.maxRepetitions);
    walker.SetGetNext(o.getNext);
    uint32_t status = walker.Start(root.data(), (uint32_t)root.size());
    uint32_t count = 0;

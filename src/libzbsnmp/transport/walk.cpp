@@ -15,7 +15,7 @@ enum WalkState
 
 #define SNMP_ERR_TOO_BIG 1       /* RFC 3416 error-status tooBig */
 #define SNMP_ERR_NO_SUCH_NAME 2  /* RFC 1157: past the end of an SNMPv1 view */
-#define WALK_DEFAULT_REPETITIONS 10
+#define WALK_DEFAULT_REPETITIONS 25
 
 SNMP_Walker::SNMP_Walker(SNMP_Transport *transport, uint32_t version, const char *community)
     : m_transport(transport), m_version(version),
