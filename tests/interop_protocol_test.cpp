@@ -78,24 +78,15 @@ protected:
    std::unique_ptr<SNMP_PDU> Exchange(uint32_t command, const char *community, const char *oid,
                                       uint32_t valueType = ASN_TYPE_NULL, const char *value = "")
    {
-      SNMP_PDU req(command, community, ++requestId, SNMP_VERSION_2C);
-      SNMP_Variable *v = new SNMP_Variable(oid);
-      if (valueType != ASN_TYPE_NULL)
-         v->SetValueFromString(valueType, value);
-      req.BindVariable(v);
-      SNMP_PDU *resp = nullptr;
-      EXPECT_EQ(transport.DoRequest(&req, &resp, 1000, 2), (uint32_t)SNMP_RC_SUCCESS);
-      return std::unique_ptr<SNMP_PDU>(resp);
+      uint32_t rc;
+      auto resp = ExchangeOne(&transport, command, community, SNMP_VERSION_2C, ++requestId, oid,
+                              &rc, valueType, value);
+      EXPECT_EQ(rc, (uint32_t)SNMP_RC_SUCCESS);
+      return resp;
    }
    SNMP_UDPTransport transport;
    uint32_t requestId = 3000;
 };
-
-std::string ValueText(SNMP_Variable *v)
-{
-   char buf[1024];
-   return v->GetValueAsString(buf, sizeof(buf));
-}
 }  // namespace
 
 // GETBULK and GET-NEXT walks of the same subtrees give the same names as

@@ -11,22 +11,10 @@
 #include <vector>
 
 #include "peer_util.h"
+#include "test_util.h"
 
 namespace
 {
-struct Result
-{
-   std::string out;
-   int status;
-};
-
-Result Tool(const std::string &args)
-{
-   Result r;
-   r.out = RunPeerCommand(std::string(ZBSNMP_TOOL) + " " + args, &r.status);
-   return r;
-}
-
 // A Net-SNMP tool's output without the note about its private state directory.
 std::string WithoutNotes(const std::string &text)
 {
@@ -131,16 +119,8 @@ public:
 private:
    std::string ReadErrors()
    {
-      std::string text;
-      FILE *f = fopen(m_errors.c_str(), "r");
-      if (f == nullptr)
-         return text;
-      char buf[4096];
-      size_t n;
-      while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
-         text.append(buf, n);
-      fclose(f);
-      return text;
+      std::vector<uint8_t> bytes = ReadFileBytes(m_errors);
+      return std::string(bytes.begin(), bytes.end());
    }
    static int s_count;
    std::string m_errors;

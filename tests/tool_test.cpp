@@ -12,19 +12,6 @@
 
 namespace
 {
-struct Result
-{
-   std::string out;
-   int status;
-};
-
-Result Tool(const std::string &args)
-{
-   Result r;
-   r.out = RunPeerCommand(std::string(ZBSNMP_TOOL) + " " + args, &r.status);
-   return r;
-}
-
 class ToolTest : public AgentSuite
 {
 protected:

@@ -180,31 +180,43 @@ static void ExpectInformsAcknowledged(SNMP_SOCKET listenSocket, SNMP_SOCKET send
    EXPECT_EQ(unbound.AcknowledgeInform(&parsed, to, toLen), -1);
 }
 
-TEST(InformListener, AcknowledgesIpv4Sender)
+// A listener and a sender on the loopback address of one family.
+static void ExpectInformsAcknowledgedOver(int family)
 {
    uint16_t port, senderPort;
-   SNMP_SOCKET listen = BoundSocket(&port);
-   SNMP_SOCKET sender = BoundSocket(&senderPort);
-   struct sockaddr_in to;
+   bool ipv6 = (family == AF_INET6);
+   SNMP_SOCKET listen = ipv6 ? BoundSocket6(&port) : BoundSocket(&port);
+   SNMP_SOCKET sender = ipv6 ? BoundSocket6(&senderPort) : BoundSocket(&senderPort);
+   struct sockaddr_storage to;
    memset(&to, 0, sizeof(to));
-   to.sin_family = AF_INET;
-   to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-   to.sin_port = htons(port);
-   ExpectInformsAcknowledged(listen, sender, (struct sockaddr *)&to, sizeof(to));
+   socklen_t toLen;
+   if (ipv6)
+   {
+      struct sockaddr_in6 *sa = (struct sockaddr_in6 *)&to;
+      sa->sin6_family = AF_INET6;
+      sa->sin6_addr = in6addr_loopback;
+      sa->sin6_port = htons(port);
+      toLen = sizeof(*sa);
+   }
+   else
+   {
+      struct sockaddr_in *sa = (struct sockaddr_in *)&to;
+      sa->sin_family = AF_INET;
+      sa->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      sa->sin_port = htons(port);
+      toLen = sizeof(*sa);
+   }
+   ExpectInformsAcknowledged(listen, sender, (struct sockaddr *)&to, toLen);
    CloseSock(sender);
+}
+
+TEST(InformListener, AcknowledgesIpv4Sender)
+{
+   ExpectInformsAcknowledgedOver(AF_INET);
 }
 
 TEST(InformListener, AcknowledgesIpv6Sender)
 {
    REQUIRE_IPV6_LOOPBACK();
-   uint16_t port, senderPort;
-   SNMP_SOCKET listen = BoundSocket6(&port);
-   SNMP_SOCKET sender = BoundSocket6(&senderPort);
-   struct sockaddr_in6 to;
-   memset(&to, 0, sizeof(to));
-   to.sin6_family = AF_INET6;
-   to.sin6_addr = in6addr_loopback;
-   to.sin6_port = htons(port);
-   ExpectInformsAcknowledged(listen, sender, (struct sockaddr *)&to, sizeof(to));
-   CloseSock(sender);
+   ExpectInformsAcknowledgedOver(AF_INET6);
 }
