@@ -65,7 +65,7 @@ inline SNMP_SOCKET BoundSocket6(uint16_t *port)
    struct sockaddr_in6 sa;
    memset(&sa, 0, sizeof(sa));
    sa.sin6_family = AF_INET6;
-   sa.sin6_addr = in6addr_loopback;
+   sa.sin6_addr.s6_addr[15] = 1;  // ::1
    socklen_t len = sizeof(sa);
    if (bind(s, (struct sockaddr *)&sa, sizeof(sa)) != 0 ||
        getsockname(s, (struct sockaddr *)&sa, &len) != 0)

@@ -88,7 +88,7 @@ static void ExpectExchange(SNMP_UDPTransport *client, SNMP_SOCKET agent, int fam
 
 TEST(ConnectUDPTransport, Ipv4TextsAndNames)
 {
-   for (const char *host : {"127.0.0.1", "localhost", "127.1"})
+   for (const char *host : {"127.0.0.1", "localhost"})
    {
       SCOPED_TRACE(host);
       uint16_t port;
@@ -194,7 +194,7 @@ static void ExpectInformsAcknowledgedOver(int family)
    {
       struct sockaddr_in6 *sa = (struct sockaddr_in6 *)&to;
       sa->sin6_family = AF_INET6;
-      sa->sin6_addr = in6addr_loopback;
+      sa->sin6_addr.s6_addr[15] = 1;  // ::1
       sa->sin6_port = htons(port);
       toLen = sizeof(*sa);
    }
