@@ -39,82 +39,56 @@ static std::string SenderText(const struct sockaddr_storage &from, socklen_t len
    return "[" + h + "]:" + port;
 }
 
-// A UDP socket bound to the port of the given local address, or of every
-// local address (IPv6 and IPv4 on one dual-stack socket, IPv4 alone where the
-// system has no IPv6); -1 with errno set on failure.
-static int ListenSocket(const std::string &address, uint16_t port, std::string *where)
+// A UDP socket of the family bound to the port of the local address (NULL:
+// every address); dual-stack: an IPv6 socket that takes IPv4 too. -1 with
+// errno set on failure.
+static int BindUdp(int family, const char *address, uint16_t port, bool dualStack)
 {
-   struct sockaddr_storage ss;
-   memset(&ss, 0, sizeof(ss));
-   socklen_t len;
-   int family;
-   struct in_addr a4;
-   struct in6_addr a6;
-   if (address.empty())
+   struct addrinfo hints;
+   memset(&hints, 0, sizeof(hints));
+   hints.ai_family = family;
+   hints.ai_socktype = SOCK_DGRAM;
+   hints.ai_flags = AI_PASSIVE | AI_NUMERICHOST | AI_NUMERICSERV;
+   struct addrinfo *ai = nullptr;
+   if (getaddrinfo(address, std::to_string(port).c_str(), &hints, &ai) != 0 || ai == nullptr)
    {
-      int s = socket(AF_INET6, SOCK_DGRAM, 0);
-      if (s >= 0)
-      {
-         int off = 0;
-         setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof(off));
-         struct sockaddr_in6 *sa = (struct sockaddr_in6 *)&ss;
-         sa->sin6_family = AF_INET6;
-         sa->sin6_addr = in6addr_any;
-         sa->sin6_port = htons(port);
-         if (bind(s, (struct sockaddr *)sa, sizeof(*sa)) == 0)
-         {
-            *where = "UDP port " + std::to_string(port) + " (IPv6 and IPv4)";
-            return s;
-         }
-         int err = errno;
-         close(s);
-         if (err != EAFNOSUPPORT && err != EADDRNOTAVAIL)
-         {
-            errno = err;
-            return -1;
-         }
-      }
-      memset(&ss, 0, sizeof(ss));
-      family = AF_INET;
-      ((struct sockaddr_in *)&ss)->sin_addr.s_addr = htonl(INADDR_ANY);
-      len = sizeof(struct sockaddr_in);
-      *where = "UDP port " + std::to_string(port);
-   }
-   else if (inet_pton(AF_INET, address.c_str(), &a4) == 1)
-   {
-      family = AF_INET;
-      ((struct sockaddr_in *)&ss)->sin_addr = a4;
-      len = sizeof(struct sockaddr_in);
-      *where = address + ":" + std::to_string(port);
-   }
-   else if (inet_pton(AF_INET6, address.c_str(), &a6) == 1)
-   {
-      family = AF_INET6;
-      ((struct sockaddr_in6 *)&ss)->sin6_addr = a6;
-      len = sizeof(struct sockaddr_in6);
-      *where = "[" + address + "]:" + std::to_string(port);
-   }
-   else
-   {
-      errno = EINVAL;
+      errno = EAFNOSUPPORT;
       return -1;
    }
-   ss.ss_family = (sa_family_t)family;
-   if (family == AF_INET)
-      ((struct sockaddr_in *)&ss)->sin_port = htons(port);
-   else
-      ((struct sockaddr_in6 *)&ss)->sin6_port = htons(port);
-   int s = socket(family, SOCK_DGRAM, 0);
-   if (s < 0)
-      return -1;
-   if (bind(s, (struct sockaddr *)&ss, len) != 0)
+   int s = socket(ai->ai_family, SOCK_DGRAM, 0);
+   if (s >= 0 && dualStack)
+   {
+      int off = 0;
+      setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof(off));
+   }
+   if (s >= 0 && bind(s, ai->ai_addr, ai->ai_addrlen) != 0)
    {
       int err = errno;
       close(s);
       errno = err;
-      return -1;
+      s = -1;
    }
+   freeaddrinfo(ai);
    return s;
+}
+
+// The listening socket: on the given local address, or on every local
+// address, IPv6 and IPv4 on one dual-stack socket (IPv4 alone where the
+// system has no IPv6).
+static int ListenSocket(const std::string &address, uint16_t port, std::string *where)
+{
+   std::string p = std::to_string(port);
+   if (!address.empty())
+   {
+      *where = (address.find(':') != std::string::npos ? "[" + address + "]" : address) + ":" + p;
+      return BindUdp(AF_UNSPEC, address.c_str(), port, false);
+   }
+   *where = "UDP port " + p + " (IPv6 and IPv4)";
+   int s = BindUdp(AF_INET6, nullptr, port, true);
+   if (s >= 0 || (errno != EAFNOSUPPORT && errno != EADDRNOTAVAIL))
+      return s;
+   *where = "UDP port " + p;
+   return BindUdp(AF_INET, nullptr, port, false);
 }
 
 int CmdTraps(int argc, char **argv)
@@ -167,10 +141,7 @@ int CmdTraps(int argc, char **argv)
    int s = ListenSocket(address, (uint16_t)port, &where);
    if (s < 0)
    {
-      fprintf(stderr, "zbsnmp: cannot listen on %s: %s\n",
-              address.empty() ? ("UDP port " + std::to_string(port)).c_str()
-                              : (address + " port " + std::to_string(port)).c_str(),
-              strerror(errno));
+      fprintf(stderr, "zbsnmp: cannot listen on %s: %s\n", where.c_str(), strerror(errno));
       return EXIT_FAILURE_SNMP;
    }
    SNMP_UDPTransport listener(s);
