@@ -2,7 +2,7 @@
    request through DoRequest, handed out one binding at a time. */
 #include "internal.h"
 
-#include <time.h>
+#include <chrono>
 
 #include <new>
 
@@ -17,12 +17,22 @@ enum WalkState
 #define SNMP_ERR_NO_SUCH_NAME 2  /* RFC 1157: past the end of an SNMPv1 view */
 #define WALK_DEFAULT_REPETITIONS 25
 
+/* A request id unlike that of another walker made at about the same time:
+   walkers on one transport, one after the other, must not take a late
+   answer to the last one's request for their own. */
+static uint32_t FirstRequestId(const void *self)
+{
+   uint64_t t = (uint64_t)std::chrono::steady_clock::now().time_since_epoch().count();
+   uint64_t mix = (t ^ (uint64_t)(uintptr_t)self) * 0x9E3779B97F4A7C15ULL;
+   return (uint32_t)(mix >> 33) & 0x7FFFFFFF;
+}
+
 SNMP_Walker::SNMP_Walker(SNMP_Transport *transport, uint32_t version, const char *community)
     : m_transport(transport), m_version(version),
       m_community(zb_strdup(community != nullptr ? community : "public")),
       m_maxRepetitions(WALK_DEFAULT_REPETITIONS), m_repetitions(WALK_DEFAULT_REPETITIONS),
       m_getNext(false), m_timeout(1000), m_attempts(3),
-      m_requestId(((uint32_t)time(nullptr) * 2654435761U) & 0x7FFFFFFF), m_state(WALK_IDLE),
+      m_requestId(FirstRequestId(this)), m_state(WALK_IDLE),
       m_result(SNMP_RC_SUCCESS), m_response(nullptr), m_index(0), m_errorStatus(0),
       m_errorIndex(0), m_requests(0)
 {
