@@ -3,6 +3,7 @@
 // bindings, tooBig, error statuses, silence).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -407,4 +408,25 @@ TEST(Walker, BadParameters)
    SNMP_Walker orphan(nullptr, SNMP_VERSION_2C, nullptr);
    ASSERT_EQ(orphan.Start(root, 3), (uint32_t)SNMP_RC_SUCCESS);
    EXPECT_EQ(orphan.Next(&v), (uint32_t)SNMP_RC_BAD_PARAMETERS);
+}
+
+// A late answer to one walk's request must never pass for an answer of the
+// next walk on the same transport: request ids are not reused.
+TEST_F(WalkTest, SuccessiveWalksUseFreshRequestIds)
+{
+   std::vector<uint32_t> ids;
+   for (int i = 0; i < 3; i++)
+   {
+      SNMP_Walker walker(&agent, SNMP_VERSION_2C, "public");  // made in the same instant
+      Walk(&walker, ".1.3.6.1.2.1.1");
+      Walk(&walker, ".1.3.6.1.2.1.1");  // the same walker again: ids go on
+   }
+   for (auto &r : agent.requests)
+   {
+      EXPECT_LE(r->GetRequestId(), 0x7FFFFFFFu);  // positive INTEGERs on the wire
+      ids.push_back(r->GetRequestId());
+   }
+   std::sort(ids.begin(), ids.end());
+   EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end());
+   EXPECT_EQ(ids.size(), 6u);
 }
