@@ -1,5 +1,5 @@
 /*
- * libzbsnmp - manager side of SNMP v1/v2c over IPv4 UDP, and MIB tree files.
+ * libzbsnmp - manager side of SNMP v1/v2c over UDP (IPv4 and IPv6), and MIB tree files.
  *
  * Ownership: objects are created with new and deleted by their owner; raw
  * buffers and strings live on the malloc heap and are released with free.

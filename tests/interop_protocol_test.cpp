@@ -117,10 +117,14 @@ TEST_F(BulkWalkTest, WalkerMatchesSnmpbulkwalk)
       EXPECT_EQ(v1.requests, v1.names.size() + 1);
       EXPECT_FALSE(v1.names.empty());
    }
-   // A whole-agent walk ends at the agent's endOfMibView.
+   // A whole-agent walk ends at the agent's endOfMibView (SNMPv2c) or
+   // noSuchName (SNMPv1).
    Walked all = WalkWith(&t, SNMP_VERSION_2C, false, 50, ".1");
    EXPECT_EQ(all.rc, (uint32_t)SNMP_RC_SUCCESS);
    EXPECT_GT(all.names.size(), 500u);
+   Walked v1all = WalkWith(&t, SNMP_VERSION_1, false, 10, ".1");
+   EXPECT_EQ(v1all.rc, (uint32_t)SNMP_RC_SUCCESS);
+   EXPECT_GT(v1all.names.size(), 500u);
 }
 
 TEST_F(BulkWalkTest, BulkGetBeyondTheEndAndLargeMaxRepetitions)
