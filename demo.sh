@@ -28,12 +28,16 @@ free_port() {
   perl -MIO::Socket::INET -e 'my $s = IO::Socket::INET->new(Proto => "udp", LocalAddr => "127.0.0.1", LocalPort => 0) or die; print $s->sockport'
 }
 snmpd_bin=$(command -v snmpd || echo /usr/sbin/snmpd)
+# snmpd listens on ::1 too where the machine has an IPv6 loopback.
+have_ipv6() { grep -q '^00000000000000000000000000000001 ' /proc/net/if_inet6 2>/dev/null; }
 export SNMP_PERSISTENT_DIR=$work SNMPCONFPATH=$work MIBS=
 
 step "Starting Net-SNMP's snmpd on 127.0.0.1 (private state in $work)"
 for attempt in 1 2 3 4 5; do
   port=$(free_port)
-  "$snmpd_bin" -f -C -c "$root/tests/snmpd.conf" -Lf "$work/snmpd.log" "udp:127.0.0.1:$port" &
+  listen="udp:127.0.0.1:$port"
+  if have_ipv6; then listen="$listen,udp6:[::1]:$port"; fi
+  "$snmpd_bin" -f -C -c "$root/tests/snmpd.conf" -Lf "$work/snmpd.log" "$listen" &
   agent_pid=$!
   for i in $(seq 50); do
     if "$Z" get -t 200 -r 1 "127.0.0.1:$port" .1.3.6.1.2.1.1.5.0 >/dev/null 2>&1; then break 2; fi
@@ -49,10 +53,21 @@ echo "snmpd (pid $agent_pid) answers on $agent"
 step "GET sysDescr.0 (SNMPv2c, community public)"
 (set -x; "$Z" get "$agent" .1.3.6.1.2.1.1.1.0)
 
-step "Walking the system group with GET-NEXT"
+step "Walking the system group with GETBULK (max-repetitions 25)"
 (set -x; "$Z" walk "$agent" .1.3.6.1.2.1.1) >"$work/walk.txt"
 head -12 "$work/walk.txt"
 echo "... ($(wc -l <"$work/walk.txt") bindings in all)"
+
+step "Walking the whole agent: GETBULK against GET-NEXT"
+t0=$(date +%s.%N); "$Z" walk -Cr 50 "$agent" .1 >"$work/bulk.txt"; t1=$(date +%s.%N)
+"$Z" walk --getnext "$agent" .1 >"$work/next.txt"; t2=$(date +%s.%N)
+awk -v b="$(wc -l <"$work/bulk.txt")" -v n="$(wc -l <"$work/next.txt")" -v t0="$t0" -v t1="$t1" -v t2="$t2" \
+  'BEGIN { printf "GETBULK: %d lines in %.2f s; GET-NEXT: %d lines in %.2f s\n", b, t1 - t0, n, t2 - t1 }'
+
+if have_ipv6; then
+  step "GET sysName.0 over IPv6 (udp6:[::1]:$port)"
+  (set -x; "$Z" get "udp6:[::1]:$port" .1.3.6.1.2.1.1.5.0)
+fi
 
 step "SET sysLocation.0 with the write community, then GET it back over SNMPv1"
 (set -x; "$Z" set -c private "$agent" .1.3.6.1.2.1.1.6.0 STRING "Demo rack 7")
@@ -75,6 +90,16 @@ v1=$(grep -o 'trap OID [^ ]*, generic [0-9]*' "$work/v1.txt")
 v2=$(grep -o 'trap OID [^ ]*, generic [0-9]*' "$work/v2.txt")
 [ "$v1" = "$v2" ] || { echo "the two traps differ: $v1 / $v2" >&2; exit 1; }
 echo "v1 and v2c: $v1"
+
+step "An inform sent by snmpinform, acknowledged by the listener"
+iport=$(free_port)
+"$Z" traps -p "$iport" -n 1 -t 10000 >"$work/inform.txt" 2>"$work/inform.err" &
+listener=$!
+for i in $(seq 50); do grep -q Listening "$work/inform.err" 2>/dev/null && break; sleep 0.1; done
+(set -x; snmpinform -v2c -c public -t 2 -r 0 "127.0.0.1:$iport" '' .1.3.6.1.6.3.1.1.5.3 \
+  .1.3.6.1.2.1.2.2.1.1.2 i 2) && echo "snmpinform: acknowledged (exit status 0)"
+wait "$listener"
+cat "$work/inform.txt"
 
 step "Saving a MIB tree file (the tree Net-SNMP builds from its standard modules, compressed) and printing it"
 (set -x; "$Z" mib build -z examples/data/netsnmp-mib-tree.tsv "$work/demo.zbmib")

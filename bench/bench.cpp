@@ -1,9 +1,11 @@
 // libzbsnmp and Net-SNMP's libnetsnmp side by side: the same work in the same
 // process, alternating. Prints each pair and its ratio (> 1: libzbsnmp faster).
-//   zbsnmp_bench [--short] [--fixtures DIR] [--mibs DIR]
+//   zbsnmp_bench [--short] [--walks] [--fixtures DIR] [--mibs DIR]
+//   (--walks: only the whole-agent walks)
 #include <benchmark/benchmark.h>
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <stdio.h>
@@ -15,6 +17,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -376,6 +379,219 @@ static double TimeCommand(const std::string &cmd, size_t *lines)
    return Seconds(Clock::now() - t0);
 }
 
+static double MedianOf(std::vector<double> v);
+
+// ---- Whole-agent walks ----
+
+// Walks the whole agent in this process with SNMP_Walker (max-repetitions
+// 0: GET-NEXT); the bindings, or 0.
+static size_t WalkInProcess(uint16_t port, uint32_t maxRepetitions, uint32_t *requests)
+{
+   SNMP_UDPTransport t;
+   if (t.ConnectUDPTransport("127.0.0.1", port) != SNMP_RC_SUCCESS)
+      return 0;
+   SNMP_Walker walker(&t, SNMP_VERSION_2C, "public");
+   walker.SetGetNext(maxRepetitions == 0);
+   if (maxRepetitions > 0)
+      walker.SetMaxRepetitions(maxRepetitions);
+   const uint32_t root[] = {1};
+   uint32_t rc = walker.Start(root, 1);
+   size_t bindings = 0;
+   SNMP_Variable *v = nullptr;
+   while (rc == SNMP_RC_SUCCESS && (rc = walker.Next(&v)) == SNMP_RC_SUCCESS && v != nullptr)
+      bindings++;
+   *requests = walker.GetRequestCount();
+   return rc == SNMP_RC_SUCCESS ? bindings : 0;
+}
+
+// A UDP relay on 127.0.0.1 between one client and the agent that holds every
+// datagram for half the round-trip time it is given, each way: the agent as
+// if it were a network hop away. Stops when destroyed.
+class DelayRelay
+{
+public:
+   DelayRelay(uint16_t agentPort, double roundTripSeconds) : m_halfTrip(roundTripSeconds / 2)
+   {
+      m_front = BoundSocket(&m_port);
+      uint16_t unused;
+      m_back = BoundSocket(&unused);
+      struct sockaddr_in agent;
+      memset(&agent, 0, sizeof(agent));
+      agent.sin_family = AF_INET;
+      agent.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      agent.sin_port = htons(agentPort);
+      connect(m_back, (struct sockaddr *)&agent, sizeof(agent));
+      m_thread = std::thread([this] { Run(); });
+   }
+   ~DelayRelay()
+   {
+      m_stop = true;
+      m_thread.join();
+      close(m_front);
+      close(m_back);
+   }
+   uint16_t Port() const { return m_port; }
+
+private:
+   struct Held
+   {
+      Clock::time_point due;
+      bool toAgent;
+      std::vector<uint8_t> bytes;
+   };
+   void Run()
+   {
+      std::deque<Held> held;  // in order of arrival, and so of due time
+      struct sockaddr_in client;
+      socklen_t clientLen = 0;
+      uint8_t buf[65536];
+      auto delay = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(m_halfTrip));
+      while (!m_stop)
+      {
+         while (!held.empty() && held.front().due <= Clock::now())
+         {
+            Held &h = held.front();
+            if (h.toAgent)
+               send(m_back, h.bytes.data(), h.bytes.size(), 0);
+            else if (clientLen > 0)
+               sendto(m_front, h.bytes.data(), h.bytes.size(), 0, (struct sockaddr *)&client, clientLen);
+            held.pop_front();
+         }
+         // Wait for a datagram or until the next held one is due (microseconds).
+         Clock::duration wait = std::chrono::milliseconds(20);
+         if (!held.empty())
+            wait = std::max(Clock::duration(0), held.front().due - Clock::now());
+         auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+         struct timespec ts = {(time_t)(ns / 1000000000), (long)(ns % 1000000000)};
+         struct pollfd fds[2] = {{m_front, POLLIN, 0}, {m_back, POLLIN, 0}};
+         if (ppoll(fds, 2, &ts, nullptr) <= 0)
+            continue;
+         if (fds[0].revents & POLLIN)
+         {
+            clientLen = sizeof(client);
+            ssize_t n = recvfrom(m_front, buf, sizeof(buf), 0, (struct sockaddr *)&client, &clientLen);
+            if (n > 0)
+               held.push_back({Clock::now() + delay, true, std::vector<uint8_t>(buf, buf + n)});
+         }
+         if (fds[1].revents & POLLIN)
+         {
+            ssize_t n = recv(m_back, buf, sizeof(buf), 0);
+            if (n > 0)
+               held.push_back({Clock::now() + delay, false, std::vector<uint8_t>(buf, buf + n)});
+         }
+      }
+   }
+   double m_halfTrip;
+   int m_front, m_back;
+   uint16_t m_port = 0;
+   std::atomic<bool> m_stop{false};
+   std::thread m_thread;
+};
+
+// SNMP_Walker's whole-agent walks over a relay that makes the agent a
+// network hop away (0.5 ms round trip, a LAN): GETBULK against GET-NEXT.
+static void RelayWalkBench(const SnmpdAgent &agent, int rounds)
+{
+   DelayRelay relay(agent.Port(), 0.0005);
+   printf("| whole-agent walk, SNMP_Walker, agent 0.5 ms round trip away | time | bindings | requests | speed-up over GET-NEXT |\n|---|---|---|---|---|\n");
+   const uint32_t kRepetitions[] = {10, 25, 50, 0};
+   std::vector<double> times[4];
+   size_t bindings[4] = {0, 0, 0, 0};
+   uint32_t requests[4] = {0, 0, 0, 0};
+   for (int i = 0; i < rounds; i++)
+      for (int k = 0; k < 4; k++)
+      {
+         auto t0 = Clock::now();
+         bindings[k] = WalkInProcess(relay.Port(), kRepetitions[k], &requests[k]);
+         times[k].push_back(Seconds(Clock::now() - t0));
+      }
+   for (int k = 0; k < 4; k++)
+   {
+      std::string name = kRepetitions[k] ? "GETBULK, max-repetitions " + std::to_string(kRepetitions[k])
+                                         : std::string("GET-NEXT");
+      printf("| %s | %.3f s | %zu | %u | %sx |\n", name.c_str(), MedianOf(times[k]), bindings[k],
+             requests[k], Fixed(MedianOf(times[3]) / MedianOf(times[k])).c_str());
+   }
+   printf("\n");
+}
+
+// The whole agent walked by the tools (zbsnmp walk against snmpbulkwalk with
+// the same max-repetitions, and both GET-NEXT walks) and in process, in
+// alternating rounds; medians of the rounds. snmpd refreshes its caches
+// (process and socket tables) now and then, which makes single walks vary.
+// Pinned: the walkers (and their child processes) and the agent share one
+// CPU, which keeps the figures steadier on a shared machine and makes each
+// round trip cheaper than across CPUs.
+static void WalkBench(const SnmpdAgent &agent, int rounds, bool pinned)
+{
+   Pin(0, pinned ? 0 : -1);
+   Pin(agent.Pid(), pinned ? 0 : -1);
+   const char *mode = pinned ? "pinned" : "unpinned";
+   // A first walk fills the agent's caches (the installed-software table
+   // reads the package database): it takes seconds, and is not timed.
+   uint32_t warmRequests;
+   WalkInProcess(agent.Port(), 50, &warmRequests);
+   printf("| measurement | libzbsnmp | Net-SNMP | ratio |\n|---|---|---|---|\n");
+   std::string addr = agent.Address();
+   std::string env = "env MIBS= SNMPCONFPATH=" + agent.Dir() + " SNMP_PERSISTENT_DIR=" + agent.Dir();
+   const uint32_t kRepetitions[] = {10, 25, 50};
+   struct Walk
+   {
+      uint32_t maxRepetitions;  // 0: GET-NEXT
+      std::string ours, theirs;
+      std::vector<double> ourTimes, theirTimes, inProcess;
+      size_t ourLines = 0, theirLines = 0, bindings = 0;
+      uint32_t requests = 0;
+   };
+   std::vector<Walk> walks;
+   for (uint32_t n : kRepetitions)
+      walks.push_back({n, std::string(ZBSNMP_TOOL) + " walk -Cr" + std::to_string(n) + " " + addr + " .1",
+                       env + " snmpbulkwalk -v2c -c public -On -Cr" + std::to_string(n) + " " + addr +
+                           " .1 2>/dev/null"});
+   walks.push_back({0, std::string(ZBSNMP_TOOL) + " walk --getnext " + addr + " .1",
+                    env + " snmpwalk -v2c -c public -On " + addr + " .1 2>/dev/null"});
+   for (int i = 0; i < rounds; i++)
+   {
+      for (Walk &w : walks)
+      {
+         // Each side goes first in every other round.
+         if (i % 2 == 0)
+            w.ourTimes.push_back(TimeCommand(w.ours, &w.ourLines));
+         w.theirTimes.push_back(TimeCommand(w.theirs, &w.theirLines));
+         if (i % 2 == 1)
+            w.ourTimes.push_back(TimeCommand(w.ours, &w.ourLines));
+         auto t0 = Clock::now();
+         w.bindings = WalkInProcess(agent.Port(), w.maxRepetitions, &w.requests);
+         w.inProcess.push_back(Seconds(Clock::now() - t0));
+      }
+   }
+   const Walk &next = walks.back();
+   for (const Walk &w : walks)
+   {
+      double ours = MedianOf(w.ourTimes), theirs = MedianOf(w.theirTimes);
+      if (w.maxRepetitions > 0)
+         printf("| whole-agent walk, %s, GETBULK max-repetitions %u: zbsnmp walk vs snmpbulkwalk -v2c -On | %.3f s, %zu lines | %.3f s, %zu lines | %sx |\n",
+                mode, w.maxRepetitions, ours, w.ourLines, theirs, w.theirLines, Fixed(theirs / ours).c_str());
+      else
+         printf("| whole-agent walk, %s, GET-NEXT: zbsnmp walk --getnext vs snmpwalk -v2c -On | %.3f s, %zu lines | %.3f s, %zu lines | %sx |\n",
+                mode, ours, w.ourLines, theirs, w.theirLines, Fixed(theirs / ours).c_str());
+   }
+   printf("\n| zbsnmp walk of the whole agent, %s | tool | speed-up over GET-NEXT | SNMP_Walker in process | requests | speed-up over GET-NEXT |\n|---|---|---|---|---|---|\n",
+          mode);
+   for (const Walk &w : walks)
+   {
+      std::string name = w.maxRepetitions > 0 ? "GETBULK, max-repetitions " + std::to_string(w.maxRepetitions)
+                                              : std::string("GET-NEXT");
+      printf("| %s | %.3f s | %sx | %.3f s, %zu bindings | %u | %sx |\n", name.c_str(),
+             MedianOf(w.ourTimes), Fixed(MedianOf(next.ourTimes) / MedianOf(w.ourTimes)).c_str(),
+             MedianOf(w.inProcess), w.bindings, w.requests,
+             Fixed(MedianOf(next.inProcess) / MedianOf(w.inProcess)).c_str());
+   }
+   printf("\n");
+   Pin(0, -1);
+   Pin(agent.Pid(), -1);
+}
+
 // ---- Trap intake ----
 
 static void TrapIntake(const std::vector<uint8_t> &trap, uint32_t count)
@@ -659,7 +875,7 @@ int main(int argc, char **argv)
 {
    if (argc == 3 && !strcmp(argv[1], "--netsnmp-mib-load"))
       return NetSnmpMibChild(argv[2]);
-   bool quick = false;
+   bool quick = false, walksOnly = false;
    std::string fixtures = std::string(ZBSNMP_SOURCE_DIR) + "/../shared/fixtures";
    std::string mibs = std::string(ZBSNMP_SOURCE_DIR) + "/../shared/mibs";
    std::string messagesFile = std::string(ZBSNMP_SOURCE_DIR) + "/bench/data/bench-messages.tsv";
@@ -667,12 +883,24 @@ int main(int argc, char **argv)
    {
       if (!strcmp(argv[i], "--short"))
          quick = true;
+      else if (!strcmp(argv[i], "--walks"))
+         walksOnly = true;
       else if (!strcmp(argv[i], "--fixtures") && i + 1 < argc)
          fixtures = argv[++i];
       else if (!strcmp(argv[i], "--mibs") && i + 1 < argc)
          mibs = argv[++i];
    }
    NetSnmpInit();
+   if (walksOnly)
+   {
+      SnmpdAgent agent;
+      if (!agent.Start())
+         return 1;
+      for (bool pinned : {false, true})
+         WalkBench(agent, quick ? 1 : 7, pinned);
+      RelayWalkBench(agent, quick ? 1 : 3);
+      return 0;
+   }
 
    std::vector<Message> messages;
    std::ifstream in(messagesFile);
@@ -807,30 +1035,18 @@ int main(int argc, char **argv)
                 Fixed(b.medianUs / a.medianUs).c_str());
       }
       Pin(0, -1);
-      std::string addr = agent.Address();
-      size_t ourLines = 0, theirLines = 0;
-      std::vector<double> ourWalks, theirWalks;
-      for (int i = 0; i < (quick ? 1 : 3); i++)
-      {
-         ourWalks.push_back(
-             TimeCommand(std::string(ZBSNMP_TOOL) + " walk " + addr + " .1", &ourLines));
-         theirWalks.push_back(TimeCommand("env MIBS= SNMPCONFPATH=" + agent.Dir() +
-                                              " SNMP_PERSISTENT_DIR=" + agent.Dir() +
-                                              " snmpwalk -v2c -c public -On " + addr + " .1 2>/dev/null",
-                                          &theirLines));
-      }
-      std::sort(ourWalks.begin(), ourWalks.end());
-      std::sort(theirWalks.begin(), theirWalks.end());
-      double ourWalk = ourWalks[ourWalks.size() / 2], theirWalk = theirWalks[theirWalks.size() / 2];
-      printf("| whole-agent walk (GET-NEXT): zbsnmp walk vs snmpwalk -v2c -On | %.3f s, %zu varbinds | %.3f s, %zu varbinds | %sx |\n",
-             ourWalk, ourLines, theirWalk, theirLines, Fixed(theirWalk / ourWalk).c_str());
+      TrapIntake(messages.back().bytes, quick ? 20000 : 200000);
+      printf("\n## Whole-agent walks\n\n");
+      for (bool pinned : {false, true})
+         WalkBench(agent, quick ? 1 : 7, pinned);
+      RelayWalkBench(agent, quick ? 1 : 3);
       agent.Stop();
    }
    else
    {
       printf("| exchanges | skipped: snmpd did not start | | |\n");
+      TrapIntake(messages.back().bytes, quick ? 20000 : 200000);
    }
-   TrapIntake(messages.back().bytes, quick ? 20000 : 200000);
 
    printf("\n## MIB trees\n\n| measurement | libzbsnmp | Net-SNMP | ratio |\n|---|---|---|---|\n");
    MibBench(argv[0], fixtures, mibs, quick ? 1 : 5);

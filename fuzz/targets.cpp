@@ -68,11 +68,38 @@ int FuzzPdu(const uint8_t *data, size_t size)
    }
    uint8_t *out = nullptr;
    uint32_t n = pdu.Encode(&out);
-   CHECK(n > 0);
+   bool bulk = pdu.GetCommand() == SNMP_CMD_GET_BULK_REQUEST;
+   bool inform = pdu.GetCommand() == SNMP_CMD_INFORM_REQUEST;
+   if (n == 0)
+   {
+      // Only what SNMPv1 lacks (GETBULK, InformRequest) and GETBULK fields
+      // beyond 0..2147483647 stay unencoded.
+      CHECK((bulk || inform) && (pdu.GetVersion() == SNMP_VERSION_1 ||
+                                 (bulk && (pdu.GetNonRepeaters() > 0x7FFFFFFF ||
+                                           pdu.GetMaxRepetitions() > 0x7FFFFFFF))));
+      return 0;
+   }
+   if (inform)
+   {
+      // The acknowledgement: a Response with the inform's id and bindings, no error.
+      uint8_t *ack = nullptr;
+      uint32_t ackLength = ZbPduAccess::EncodeInformResponse(&pdu, &ack);
+      CHECK(ackLength > 0);
+      SNMP_PDU response;
+      CHECK(response.Parse(ack, ackLength) == 1);
+      free(ack);
+      CHECK(response.GetCommand() == SNMP_CMD_RESPONSE);
+      CHECK(response.GetRequestId() == pdu.GetRequestId());
+      CHECK(response.GetErrorCode() == 0 && response.GetErrorIndex() == 0);
+      CHECK(response.GetNumVariables() == pdu.GetNumVariables());
+      for (uint32_t i = 0; i < pdu.GetNumVariables(); i++)
+         CheckSameVariable(pdu.GetVariable(i), response.GetVariable(i));
+   }
    SNMP_PDU again;
    int ok = again.Parse(out, n);
    free(out);
-   bool isTrap = pdu.GetCommand() == SNMP_CMD_TRAP;
+   // Informs carry their notification as SNMPv2 traps do.
+   bool isTrap = pdu.GetCommand() == SNMP_CMD_TRAP || inform;
    // The PDU tag of the input, behind version and community (the message
    // parsed, so its elements read again).
    BerCursor c = {in.data(), (uint32_t)in.size()}, msg, field;
@@ -83,7 +110,8 @@ int FuzzPdu(const uint8_t *data, size_t size)
    BerGetElement(&msg, &tag, &field);
    // A trap whose PDU tag does not match its version goes out in the other
    // layout: only its encoding is required.
-   bool tagMatches = !isTrap || (tag == ASN_PDU_TRAP && pdu.GetVersion() == SNMP_VERSION_1) ||
+   bool tagMatches = !isTrap || inform ||
+                     (tag == ASN_PDU_TRAP && pdu.GetVersion() == SNMP_VERSION_1) ||
                      (tag == ASN_PDU_TRAP2 && pdu.GetVersion() == SNMP_VERSION_2C);
    if (!tagMatches)
       return 0;

@@ -1,5 +1,5 @@
 /*
- * libzbsnmp - manager side of SNMP v1/v2c over IPv4 UDP, and MIB tree files.
+ * libzbsnmp - manager side of SNMP v1/v2c over UDP (IPv4 and IPv6), and MIB tree files.
  *
  * Ownership: objects are created with new and deleted by their owner; raw
  * buffers and strings live on the malloc heap and are released with free.
@@ -104,6 +104,8 @@ typedef int SNMP_SOCKET;
 #define ASN_PDU_GET_RESPONSE     0xA2
 #define ASN_PDU_SET_REQUEST      0xA3
 #define ASN_PDU_TRAP             0xA4
+#define ASN_PDU_GET_BULK_REQUEST 0xA5
+#define ASN_PDU_INFORM_REQUEST   0xA6
 #define ASN_PDU_TRAP2            0xA7
 
 /* Commands */
@@ -112,6 +114,8 @@ typedef int SNMP_SOCKET;
 #define SNMP_CMD_RESPONSE         2
 #define SNMP_CMD_SET_REQUEST      3
 #define SNMP_CMD_TRAP             4
+#define SNMP_CMD_GET_BULK_REQUEST 5   /* SNMPv2c and later */
+#define SNMP_CMD_INFORM_REQUEST   6   /* SNMPv2c and later; parsed like an SNMPv2 trap */
 #define SNMP_CMD_INVALID          255
 
 /* Versions */
@@ -265,6 +269,13 @@ public:
 
    int Compare(const char *text) const;
    int Compare(const uint32_t *value, uint32_t length) const;
+   /* Total lexicographic order, sub-identifier by sub-identifier as unsigned
+      numbers, a proper prefix first: -1, 0 or 1 as this OID sorts before,
+      equal to or after the given one. An empty OID (or a NULL array) sorts
+      before every other; the order never fails. This is the order in which
+      an agent's GET-NEXT and GETBULK answers must increase. */
+   int CompareOrder(const uint32_t *value, uint32_t length) const;
+   int CompareOrder(const SNMP_ObjectId *other) const;
    void SetValue(const uint32_t *value, uint32_t length);
    void Extend(uint32_t subId);
 
@@ -320,11 +331,30 @@ private:
    alignas(8) uint8_t m_inlineValue[SNMP_VALUE_INLINE_BYTES];
 };
 
+/* One SNMP message.
+
+   GETBULK (SNMP_CMD_GET_BULK_REQUEST): non-repeaters and max-repetitions
+   travel in the places of error-status and error-index, and the accessors of
+   either pair read and write the same two members. The message exists in
+   SNMPv2c and later only: Encode returns 0 for a GETBULK of SNMPv1, and for
+   non-repeaters or max-repetitions above 2147483647 (RFC 3416 bounds both to
+   0..2147483647). A received GETBULK parses, whatever its version.
+
+   InformRequest (SNMP_CMD_INFORM_REQUEST): parsed exactly like an SNMPv2
+   trap, so GetTrapId, GetTrapType and GetSpecificTrapType are set the same
+   way; an inform whose second binding is no trap identifier does not parse.
+   The receiver answers it with SNMP_UDPTransport::AcknowledgeInform. Encode
+   returns 0 for an inform of SNMPv1. */
 class ZBSNMP_API SNMP_PDU
 {
 public:
    SNMP_PDU();
    SNMP_PDU(uint32_t command, const char *community, uint32_t requestId, uint32_t version);
+   /* As above, with the two fields behind the request id: non-repeaters and
+      max-repetitions for a GETBULK (error-status and error-index for the
+      other commands). */
+   SNMP_PDU(uint32_t command, const char *community, uint32_t requestId, uint32_t version,
+            uint32_t nonRepeaters, uint32_t maxRepetitions);
    ~SNMP_PDU();
    SNMP_PDU(const SNMP_PDU &) = delete;
    SNMP_PDU &operator=(const SNMP_PDU &) = delete;
@@ -341,6 +371,11 @@ public:
    void SetRequestId(uint32_t id) { m_requestId = id; }
    uint32_t GetErrorCode() const { return m_errorCode; }
    uint32_t GetErrorIndex() const { return m_errorIndex; }
+   /* GETBULK fields: the same members as error-status and error-index. */
+   uint32_t GetNonRepeaters() const { return m_errorCode; }
+   void SetNonRepeaters(uint32_t n) { m_errorCode = n; }
+   uint32_t GetMaxRepetitions() const { return m_errorIndex; }
+   void SetMaxRepetitions(uint32_t n) { m_errorIndex = n; }
    SNMP_ObjectId *GetTrapId() { return m_trapId; }
    int GetTrapType() const { return m_trapType; }
    int GetSpecificTrapType() const { return m_specificTrapType; }
@@ -352,6 +387,8 @@ public:
    void BindVariable(SNMP_Variable *var);
 
 private:
+   friend struct ZbPduAccess;
+   uint32_t EncodeAs(uint8_t **buffer, uint32_t tag, uint32_t errorCode, uint32_t errorIndex);
    int ParsePDU(const uint8_t *data, uint32_t length);
    int ParseTrapPDU(const uint8_t *data, uint32_t length);
    int ParseTrap2PDU(const uint8_t *data, uint32_t length);
@@ -404,6 +441,18 @@ public:
                       uint32_t numRetries);
 };
 
+/* SNMP over UDP, IPv4 or IPv6.
+
+   An agent: CreateUDPTransport (IPv4 only: a name, dotted-decimal text, or
+   an address in network order) or ConnectUDPTransport (either family).
+
+   A listener: bind a socket of your own (AF_INET, or AF_INET6 for IPv6 and,
+   with IPV6_V6ONLY off, dual-stack), hand it to the constructor and call
+   Read in a loop with room for the sender's address. A struct
+   sockaddr_storage holds a sender of either family; a struct sockaddr_in
+   keeps serving a listener on an AF_INET socket as before (on an AF_INET6
+   socket it is too small, and the address would be cut). Answer informs
+   with AcknowledgeInform, giving it the sender and size Read filled in. */
 class ZBSNMP_API SNMP_UDPTransport : public SNMP_Transport
 {
 public:
@@ -412,6 +461,17 @@ public:
    virtual ~SNMP_UDPTransport();
 
    uint32_t CreateUDPTransport(const char *hostName, uint32_t ipAddr, uint16_t port);
+   /* Connects to an agent given by host name or address text, IPv4 or IPv6
+      ("192.0.2.7", "2001:db8::7", "router.example"; no brackets, no port),
+      at port (host order). family: AF_UNSPEC for both families, or AF_INET
+      or AF_INET6 for one. A name is resolved with getaddrinfo; its addresses
+      are tried in the order the system gives, and the first whose socket
+      connects is kept. SNMP_RC_BAD_HOSTNAME (no socket made, the one held
+      kept) for a name that does not resolve, a text with an IPv6 zone
+      ("fe80::1%eth0"), brackets, blanks or other characters that no host
+      text holds, an unspecified or broadcast address, or another family;
+      SNMP_RC_SOCKET_ERROR when no address connects. */
+   uint32_t ConnectUDPTransport(const char *host, uint16_t port, int family = AF_UNSPEC);
 
    /* Takes one datagram, which holds one message (octets after it are
       ignored). A datagram that is no whole SEQUENCE is dropped (0, *pdu not
@@ -420,6 +480,18 @@ public:
    virtual int Read(SNMP_PDU **pdu, uint32_t timeout, struct sockaddr *sender,
                     socklen_t *senderLen) override;
    virtual int Send(SNMP_PDU *pdu) override;
+   /* Sends the PDU as one datagram to the given address over this
+      transport's socket (for a listener's unconnected socket). Results as
+      Send; negative also for a NULL address or no socket. */
+   int SendTo(SNMP_PDU *pdu, const struct sockaddr *to, socklen_t toLen);
+   /* Answers an InformRequest that Read delivered with the Response RFC 3416
+      prescribes: the inform's version, community, request id and bindings,
+      error-status 0 and error-index 0, sent to the inform's sender (the
+      address and size Read filled in) over this transport's socket. Results
+      as Send: 0 (nothing sent) when the PDU is no inform; negative for a
+      NULL sender, no socket, or a failed send. Each call answers: a retry
+      of an inform (the same request id) is acknowledged again. */
+   int AcknowledgeInform(SNMP_PDU *inform, const struct sockaddr *sender, socklen_t senderLen);
 
    /* Receive-buffer state, for diagnostics and tests: each Read takes one
       datagram alone, so between calls nothing is held (both are 0). */
@@ -438,6 +510,97 @@ private:
    uint32_t m_bytesHeld;
    uint32_t m_startOffset;
    uint8_t *m_buffer;
+};
+
+/* A walk of the subtree under one OID of one agent: GETBULK requests
+   (SNMPv2c and later, the default) or GET-NEXT requests (SNMPv1 always, or
+   on request), sent with DoRequest over any transport, handed out one
+   binding at a time:
+
+      SNMP_Walker walk(&transport, SNMP_VERSION_2C, "public");
+      uint32_t rc = walk.Start(root, rootLength);
+      SNMP_Variable *var = nullptr;
+      while (rc == SNMP_RC_SUCCESS && (rc = walk.Next(&var)) == SNMP_RC_SUCCESS && var != nullptr)
+         use(var);   // lent: valid until the next Next, Start or the walker's end
+      // rc == SNMP_RC_SUCCESS: the walk is complete; otherwise it failed.
+
+   Requests carry the version and community given to the constructor; on a
+   transport that carries security of its own, that is what they travel
+   with. Each binding of a response is handed out in turn, however many
+   the response holds (an agent may answer a GETBULK with more than were
+   asked for). The walk is complete, and Next gives SNMP_RC_SUCCESS with
+   NULL from then on, at the first binding outside the subtree, at an
+   endOfMibView, at an error-status noSuchName (the end of an SNMPv1
+   agent's view), or at a response without bindings. It fails, and Next
+   gives that code from then on, when DoRequest fails (its code), when the
+   agent answers with another error-status (SNMP_RC_AGENT_ERROR, see
+   GetErrorStatus), or when a binding's name does not follow the one before
+   it in OID order (SNMP_RC_AGENT_ERROR with that binding in *var, error
+   status 0): an agent that repeats itself never makes the walk loop. An
+   error-status tooBig to a GETBULK halves max-repetitions and asks again,
+   down to 1. */
+class ZBSNMP_API SNMP_Walker
+{
+public:
+   /* The transport is used, not owned; it must outlive the walker. */
+   SNMP_Walker(SNMP_Transport *transport, uint32_t version, const char *community);
+   ~SNMP_Walker();
+   SNMP_Walker(const SNMP_Walker &) = delete;
+   SNMP_Walker &operator=(const SNMP_Walker &) = delete;
+
+   /* Max-repetitions of each GETBULK, 1 to 2147483647 (default 25);
+      SNMP_RC_BAD_PARAMETERS, and the setting kept, for 0 or more. */
+   uint32_t SetMaxRepetitions(uint32_t maxRepetitions);
+   uint32_t GetMaxRepetitions() const { return m_maxRepetitions; }
+   /* GET-NEXT requests instead of GETBULK ones. */
+   void SetGetNext(bool getNext) { m_getNext = getNext; }
+   /* Time-out of each attempt in milliseconds and number of attempts, as in
+      DoRequest (default 1000 and 3). */
+   void SetTimeout(uint32_t timeout, uint32_t attempts)
+   {
+      m_timeout = timeout;
+      m_attempts = attempts;
+   }
+   /* Request id of the next request; each request takes the next one. */
+   void SetRequestId(uint32_t requestId) { m_requestId = requestId; }
+
+   /* Begins a walk of the subtree under root (copied), dropping any walk in
+      progress; SNMP_RC_BAD_PARAMETERS for an empty root. */
+   uint32_t Start(const uint32_t *root, uint32_t rootLength);
+   /* The next binding of the walk in *var (lent), or NULL once the walk is
+      complete; see the class comment for the results.
+      SNMP_RC_BAD_PARAMETERS for a NULL var or before Start. */
+   uint32_t Next(SNMP_Variable **var);
+
+   /* Error-status and error-index of the response that failed the walk
+      with SNMP_RC_AGENT_ERROR; 0 otherwise. */
+   uint32_t GetErrorStatus() const { return m_errorStatus; }
+   uint32_t GetErrorIndex() const { return m_errorIndex; }
+   /* Requests that this walk has sent through DoRequest. */
+   uint32_t GetRequestCount() const { return m_requests; }
+
+private:
+   uint32_t Fetch();
+   uint32_t Finish(uint32_t rc);
+
+   SNMP_Transport *m_transport;
+   uint32_t m_version;
+   char *m_community;
+   uint32_t m_maxRepetitions;
+   uint32_t m_repetitions;   /* of the next GETBULK: lowered after tooBig */
+   bool m_getNext;
+   uint32_t m_timeout;
+   uint32_t m_attempts;
+   uint32_t m_requestId;
+   int m_state;              /* idle, walking, done */
+   uint32_t m_result;        /* of a walk that is done */
+   SNMP_ObjectId m_root;
+   SNMP_ObjectId m_last;     /* the name the next request starts from */
+   SNMP_PDU *m_response;
+   uint32_t m_index;         /* next binding of m_response */
+   uint32_t m_errorStatus;
+   uint32_t m_errorIndex;
+   uint32_t m_requests;
 };
 
 /* ---- Asynchronous request engine ----

@@ -26,6 +26,16 @@ TEST(ApiSmoke, ExportsAreUsable)
 
    SNMP_UDPTransport transport;
    EXPECT_EQ(transport.CreateUDPTransport(nullptr, 0, 161), (uint32_t)SNMP_RC_BAD_HOSTNAME);
+   EXPECT_EQ(transport.ConnectUDPTransport("fe80::1%lo", 161), (uint32_t)SNMP_RC_BAD_HOSTNAME);
+   EXPECT_EQ(transport.AcknowledgeInform(&pdu, nullptr, 0), -1);
+   EXPECT_EQ(transport.SendTo(&pdu, nullptr, 0), -1);
+
+   SNMP_PDU bulk(SNMP_CMD_GET_BULK_REQUEST, "public", 2, SNMP_VERSION_2C, 0, 25);
+   EXPECT_EQ(bulk.GetMaxRepetitions(), 25u);
+   EXPECT_EQ(back.GetVariable(0)->GetName()->CompareOrder(pdu.GetVariable(0)->GetName()), 0);
+   SNMP_Walker walker(&transport, SNMP_VERSION_2C, "public");
+   EXPECT_EQ(walker.SetMaxRepetitions(0), (uint32_t)SNMP_RC_BAD_PARAMETERS);
+   EXPECT_EQ(walker.Start(ids, 4), (uint32_t)SNMP_RC_SUCCESS);
 
    SNMP_MIBObject root;
    root.AddChild(new SNMP_MIBObject(1, "iso"));

@@ -117,11 +117,6 @@ TEST(NetSnmpWire, EveryCapturedMessage)
       const std::vector<uint8_t> &bytes = m.bytes;
       SNMP_PDU pdu;
       int ok = pdu.Parse(bytes.data(), (uint32_t)bytes.size());
-      if (m.name == "v2c_inform.request")
-      {
-         EXPECT_EQ(ok, 0);  // InformRequest (0xA6) is not taken by a manager
-         continue;
-      }
       ASSERT_EQ(ok, 1);
       std::string tshark = m.description.substr(m.description.find("tshark: "));
       EXPECT_EQ(std::to_string(pdu.GetVersion()), Match(tshark, "tshark: \\S+ \\((\\d)\\)"));
@@ -146,9 +141,10 @@ TEST(NetSnmpWire, EveryCapturedMessage)
                                               std::to_string(s);
          EXPECT_EQ(pdu.GetTrapId()->GetValueAsText(), expected);
       }
-      if (tshark.find("snmpV2-trap") != std::string::npos)
+      bool inform = tshark.find("informRequest") != std::string::npos;
+      if (tshark.find("snmpV2-trap") != std::string::npos || inform)
       {
-         EXPECT_EQ(pdu.GetCommand(), (uint32_t)SNMP_CMD_TRAP);
+         EXPECT_EQ(pdu.GetCommand(), inform ? (uint32_t)SNMP_CMD_INFORM_REQUEST : (uint32_t)SNMP_CMD_TRAP);
          char buf[256];
          EXPECT_STREQ(pdu.GetTrapId()->GetValueAsText(),
                       pdu.GetVariable(1)->GetValueAsString(buf, sizeof(buf)));
@@ -177,4 +173,37 @@ TEST(NetSnmpWire, EveryCapturedMessage)
          EXPECT_EQ(ToHex(out, n), ToHex(bytes));
       free(out);
    }
+}
+
+// The Response that acknowledges Net-SNMP's inform is, byte for byte, the one
+// snmptrapd sent for it.
+TEST(NetSnmpWire, InformAcknowledgementMatchesSnmptrapd)
+{
+   std::vector<uint8_t> request, response;
+   for (const WireMessage &m : LoadWireMessages())
+   {
+      if (m.name == "v2c_inform.request")
+         request = m.bytes;
+      if (m.name == "v2c_inform.response")
+         response = m.bytes;
+   }
+   ASSERT_FALSE(request.empty());
+   ASSERT_FALSE(response.empty());
+   SNMP_PDU inform;
+   ASSERT_EQ(inform.Parse(request.data(), (uint32_t)request.size()), 1);
+   EXPECT_EQ(inform.GetCommand(), (uint32_t)SNMP_CMD_INFORM_REQUEST);
+   EXPECT_STREQ(inform.GetTrapId()->GetValueAsText(), ".1.3.6.1.4.1.8072.2.3.0.5");
+   EXPECT_EQ(inform.GetTrapType(), SNMP_TRAP_ENTERPRISE_SPECIFIC);
+   EXPECT_EQ(inform.GetSpecificTrapType(), 5);
+   uint8_t *out = nullptr;
+   uint32_t n = ZbPduAccess::EncodeInformResponse(&inform, &out);
+   ASSERT_GT(n, 0u);
+   EXPECT_EQ(ToHex(out, n), ToHex(response));
+   free(out);
+   // Anything but an inform has no acknowledgement.
+   SNMP_PDU answer;
+   ASSERT_EQ(answer.Parse(response.data(), (uint32_t)response.size()), 1);
+   out = nullptr;
+   EXPECT_EQ(ZbPduAccess::EncodeInformResponse(&answer, &out), 0u);
+   EXPECT_EQ(out, nullptr);
 }

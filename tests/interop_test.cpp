@@ -30,25 +30,13 @@ protected:
                                       uint32_t valueType = ASN_TYPE_NULL, const char *value = "",
                                       uint32_t attempts = 2)
    {
-      SNMP_PDU req(command, community, ++requestId, version);
-      SNMP_Variable *v = new SNMP_Variable(oid);
-      if (valueType != ASN_TYPE_NULL)
-         v->SetValueFromString(valueType, value);
-      req.BindVariable(v);
-      SNMP_PDU *resp = nullptr;
-      *rc = transport.DoRequest(&req, &resp, 1000, attempts);
-      return std::unique_ptr<SNMP_PDU>(resp);
+      return ExchangeOne(&transport, command, community, version, ++requestId, oid, rc, valueType,
+                         value, attempts);
    }
 
    SNMP_UDPTransport transport;
    uint32_t requestId = 1000;
 };
-
-std::string ValueText(SNMP_Variable *v)
-{
-   char buf[1024];
-   return v->GetValueAsString(buf, sizeof(buf));
-}
 }  // namespace
 
 TEST_F(AgentTest, GetSysDescrV1AndV2c)

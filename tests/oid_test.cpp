@@ -170,3 +170,42 @@ TEST(ObjectId, SetValueFromOwnArrayAndExtend)
    EXPECT_EQ(oid.Length(), 9u);
    EXPECT_STREQ(oid.GetValueAsText(), ".1.3.6.1.4.1.9.0.5");
 }
+
+TEST(ObjectId, CompareOrderIsTotalAndLexicographic)
+{
+   // Sorted: each text sorts strictly before the next one. The sub-identifiers
+   // compare as unsigned numbers (4294967295 after 2), not as text.
+   const char *sorted[] = {
+      "",        "0",         "1",           "1.3",         "1.3.6",     "1.3.6.0",
+      "1.3.6.1", "1.3.6.1.0", "1.3.6.2",     "1.3.6.10",    "1.3.6.4294967295",
+      "1.4",     "2",         "2147483648",  "4294967295",  "4294967295.0",
+   };
+   const size_t n = sizeof(sorted) / sizeof(sorted[0]);
+   std::vector<std::vector<uint32_t>> ids(n);
+   for (size_t i = 0; i < n; i++)
+   {
+      uint32_t buf[128];
+      ids[i].assign(buf, buf + SNMPParseOID(sorted[i], buf, 128));
+   }
+   for (size_t i = 0; i < n; i++)
+   {
+      SNMP_ObjectId a((uint32_t)ids[i].size(), ids[i].data());
+      for (size_t j = 0; j < n; j++)
+      {
+         SCOPED_TRACE(std::string(sorted[i]) + " vs " + sorted[j]);
+         int expected = (i < j) ? -1 : (i == j ? 0 : 1);
+         SNMP_ObjectId b((uint32_t)ids[j].size(), ids[j].data());
+         EXPECT_EQ(a.CompareOrder(ids[j].data(), (uint32_t)ids[j].size()), expected);
+         EXPECT_EQ(a.CompareOrder(&b), expected);
+      }
+   }
+   // Objects without a value sort first, like the empty OID.
+   SNMP_ObjectId none, one(1, ids[2].data());
+   EXPECT_EQ(none.CompareOrder(nullptr, 0), 0);
+   EXPECT_EQ(none.CompareOrder(&one), -1);
+   EXPECT_EQ(one.CompareOrder(&none), 1);
+   EXPECT_EQ(one.CompareOrder(nullptr), 1);
+   EXPECT_EQ(one.CompareOrder(nullptr, 5), 1);  // a NULL array is the empty OID
+   // Compare keeps its own results beside the order.
+   EXPECT_EQ(one.Compare(ids[3].data(), 2), OID_CMP_SHORTER);
+}

@@ -49,9 +49,9 @@ TEST(PduParse, Failures)
    const char *cases[] = {
       // version 2
       "30 1A 02 01 02 04 00 A2 13 02 01 01 02 01 00 02 01 00 30 08 30 06 06 01 2B 02 01 05",
-      // PDU tag A5 (GetBulk) and A6 (Inform) are not parsed
-      "30 1A 02 01 01 04 00 A5 13 02 01 01 02 01 00 02 01 00 30 08 30 06 06 01 2B 02 01 05",
-      "30 1A 02 01 01 04 00 A6 13 02 01 01 02 01 00 02 01 00 30 08 30 06 06 01 2B 02 01 05",
+      // PDU tag A9 (no SNMP PDU) and a universal tag
+      "30 1A 02 01 01 04 00 A9 13 02 01 01 02 01 00 02 01 00 30 08 30 06 06 01 2B 02 01 05",
+      "30 1A 02 01 01 04 00 30 13 02 01 01 02 01 00 02 01 00 30 08 30 06 06 01 2B 02 01 05",
       // binding list one octet longer than its bindings
       "30 1B 02 01 01 04 00 A2 14 02 01 01 02 01 00 02 01 00 30 09 30 06 06 01 2B 02 01 05 00",
       // binding longer than the list
@@ -137,8 +137,10 @@ TEST(PduParse, V1TrapFailures)
             0);
 }
 
-// SNMPv2 trap whose snmpTrapOID.0 value is the given OID content.
-static std::string V2Trap(const std::string &trapOidHex, const char *secondType = "06")
+// SNMPv2 trap (or, with the tag A6, an inform) whose snmpTrapOID.0 value is
+// the given OID content.
+static std::string V2Trap(const std::string &trapOidHex, const char *secondType = "06",
+                          const char *tag = "A7")
 {
    std::vector<uint8_t> oid = Hex(trapOidHex);
    char b2[64];
@@ -152,7 +154,8 @@ static std::string V2Trap(const std::string &trapOidHex, const char *secondType 
    std::string pdu = "02 01 07 02 01 00 02 01 00 " + std::string(h) + bindings;
    size_t plen = Hex(pdu).size();
    char m[64];
-   snprintf(m, sizeof(m), "30 %02X 02 01 01 04 00 A7 %02X ", (unsigned)(plen + 7), (unsigned)plen);
+   snprintf(m, sizeof(m), "30 %02X 02 01 01 04 00 %s %02X ", (unsigned)(plen + 7), tag,
+            (unsigned)plen);
    return std::string(m) + pdu;
 }
 
@@ -171,22 +174,34 @@ TEST(PduParse, V2TrapNormalisation)
       {"2B 06 01 06 03 01 01 05", ".1.3.6.1.6.3.1.1.5", 6, 5},
       {"2B 06 01 06 03 01 01 05 01 02", ".1.3.6.1.6.3.1.1.5.1.2", 6, 2},
    };
-   for (const Case &c : cases)
+   // An InformRequest (A6) carries its notification as an SNMPv2 trap does, and
+   // is normalised the same way: only the command tells them apart.
+   for (const char *tag : {"A7", "A6"})
    {
-      SCOPED_TRACE(c.trapId);
-      auto pdu = ParsePdu(V2Trap(c.oidHex));
-      EXPECT_EQ(pdu->GetCommand(), (uint32_t)SNMP_CMD_TRAP);
-      ASSERT_NE(pdu->GetTrapId(), nullptr);
-      EXPECT_STREQ(pdu->GetTrapId()->GetValueAsText(), c.trapId);
-      EXPECT_EQ(pdu->GetTrapType(), c.type);
-      EXPECT_EQ(pdu->GetSpecificTrapType(), c.specific);
+      SCOPED_TRACE(tag);
+      uint32_t command = !strcmp(tag, "A6") ? SNMP_CMD_INFORM_REQUEST : SNMP_CMD_TRAP;
+      for (const Case &c : cases)
+      {
+         SCOPED_TRACE(c.trapId);
+         auto pdu = ParsePdu(V2Trap(c.oidHex, "06", tag));
+         EXPECT_EQ(pdu->GetCommand(), command);
+         ASSERT_NE(pdu->GetTrapId(), nullptr);
+         EXPECT_STREQ(pdu->GetTrapId()->GetValueAsText(), c.trapId);
+         EXPECT_EQ(pdu->GetTrapType(), c.type);
+         EXPECT_EQ(pdu->GetSpecificTrapType(), c.specific);
+         EXPECT_EQ(pdu->GetRequestId(), 7u);
+      }
+      ParsePdu(V2Trap("", "06", tag), 0);    // empty trap identifier
+      ParsePdu(V2Trap("05", "02", tag), 0);  // second binding is an INTEGER
+      // only one binding
+      ParsePdu(std::string("30 24 02 01 01 04 00 ") + tag +
+                   " 1D 02 01 07 02 01 00 02 01 00 30 12 30 10 06 0A 2B 06 01 06 03 01 01 04 01 "
+                   "00 06 02 2B 06",
+               0);
+      // no bindings at all
+      ParsePdu(std::string("30 12 02 01 01 04 00 ") + tag + " 0B 02 01 07 02 01 00 02 01 00 30 00",
+               0);
    }
-   ParsePdu(V2Trap("", "06"), 0);    // empty trap identifier
-   ParsePdu(V2Trap("05", "02"), 0);  // second binding is an INTEGER
-   // only one binding
-   ParsePdu("30 24 02 01 01 04 00 A7 1D 02 01 07 02 01 00 02 01 00 30 12 30 10 06 0A 2B 06 01 06 "
-            "03 01 01 04 01 00 06 02 2B 06",
-            0);
 }
 
 TEST(PduEncode, GetRequest)
@@ -325,4 +340,102 @@ TEST(PduEncode, ThousandBindingsWithFiveOctetSubIds)
       EXPECT_EQ(v->GetName()->GetValue()[25], 0xF0000000u + i + 19);
       EXPECT_EQ(v->GetValueAsUInt(), i);
    }
+}
+
+// GETBULK requests as snmpbulkget sent them (captured on loopback):
+// -Cn1 -Cr10 .1.3.6.1.2.1.1.1 .1.3.6.1.2.1.2.2.1.2, and -Cn0 -Cr0 .1.3.6.1.2.1.1.
+TEST(PduGetBulk, EncodesAndParsesAsSnmpbulkget)
+{
+   struct Case
+   {
+      uint32_t requestId, nonRepeaters, maxRepetitions;
+      std::vector<const char *> names;
+      const char *hex;
+   };
+   const Case cases[] = {
+      {0x6887D17A, 1, 10, {".1.3.6.1.2.1.1.1", ".1.3.6.1.2.1.2.2.1.2"},
+       "30 37 02 01 01 04 06 70 75 62 6C 69 63 A5 2A 02 04 68 87 D1 7A 02 01 01 02 01 0A 30 1C "
+       "30 0B 06 07 2B 06 01 02 01 01 01 05 00 30 0D 06 09 2B 06 01 02 01 02 02 01 02 05 00"},
+      {0x171E44CD, 0, 0, {".1.3.6.1.2.1.1"},
+       "30 27 02 01 01 04 06 70 75 62 6C 69 63 A5 1A 02 04 17 1E 44 CD 02 01 00 02 01 00 30 0C "
+       "30 0A 06 06 2B 06 01 02 01 01 05 00"},
+   };
+   for (const Case &c : cases)
+   {
+      SCOPED_TRACE(c.hex);
+      SNMP_PDU pdu(SNMP_CMD_GET_BULK_REQUEST, "public", c.requestId, SNMP_VERSION_2C,
+                   c.nonRepeaters, c.maxRepetitions);
+      for (const char *name : c.names)
+         pdu.BindVariable(new SNMP_Variable(name));
+      EXPECT_EQ(EncodeHex(&pdu), c.hex);
+
+      auto parsed = ParsePdu(c.hex);
+      EXPECT_EQ(parsed->GetCommand(), (uint32_t)SNMP_CMD_GET_BULK_REQUEST);
+      EXPECT_EQ(parsed->GetRequestId(), c.requestId);
+      EXPECT_EQ(parsed->GetNonRepeaters(), c.nonRepeaters);
+      EXPECT_EQ(parsed->GetMaxRepetitions(), c.maxRepetitions);
+      // The same two fields as error-status and error-index.
+      EXPECT_EQ(parsed->GetErrorCode(), c.nonRepeaters);
+      EXPECT_EQ(parsed->GetErrorIndex(), c.maxRepetitions);
+      ASSERT_EQ(parsed->GetNumVariables(), c.names.size());
+      EXPECT_EQ(EncodeHex(parsed.get()), c.hex);
+   }
+   SNMP_PDU set(SNMP_CMD_GET_BULK_REQUEST, "", 1, SNMP_VERSION_2C);
+   set.SetNonRepeaters(3);
+   set.SetMaxRepetitions(25);
+   EXPECT_EQ(EncodeHex(&set), "30 12 02 01 01 04 00 A5 0B 02 01 01 02 01 03 02 01 19 30 00");
+}
+
+TEST(PduGetBulk, BoundsAndVersions)
+{
+   struct Case
+   {
+      uint32_t command, version, nonRepeaters, maxRepetitions;
+      const char *hex;  // NULL: Encode gives 0
+   };
+   const Case cases[] = {
+      // The RFC 3416 bounds 0..2147483647 go out as positive INTEGERs...
+      {SNMP_CMD_GET_BULK_REQUEST, SNMP_VERSION_2C, 0, 0x7FFFFFFF,
+       "30 15 02 01 01 04 00 A5 0E 02 01 01 02 01 00 02 04 7F FF FF FF 30 00"},
+      // ... and anything larger would be a negative one: refused.
+      {SNMP_CMD_GET_BULK_REQUEST, SNMP_VERSION_2C, 0, 0x80000000u, nullptr},
+      {SNMP_CMD_GET_BULK_REQUEST, SNMP_VERSION_2C, 0x80000000u, 10, nullptr},
+      {SNMP_CMD_GET_BULK_REQUEST, SNMP_VERSION_2C, 0xFFFFFFFFu, 0xFFFFFFFFu, nullptr},
+      // SNMPv1 has neither GETBULK nor InformRequest.
+      {SNMP_CMD_GET_BULK_REQUEST, SNMP_VERSION_1, 0, 10, nullptr},
+      {SNMP_CMD_INFORM_REQUEST, SNMP_VERSION_1, 0, 0, nullptr},
+      {SNMP_CMD_INFORM_REQUEST, SNMP_VERSION_2C, 0, 0,
+       "30 12 02 01 01 04 00 A6 0B 02 01 01 02 01 00 02 01 00 30 00"},
+      // Versions after 2c (SNMPv3 numbers its messages 3) keep the tag.
+      {SNMP_CMD_GET_BULK_REQUEST, 3, 0, 5,
+       "30 12 02 01 03 04 00 A5 0B 02 01 01 02 01 00 02 01 05 30 00"},
+      // Other commands keep writing error fields of any value.
+      {SNMP_CMD_RESPONSE, SNMP_VERSION_2C, 0xFFFFFFFFu, 0x80000000u,
+       "30 15 02 01 01 04 00 A2 0E 02 01 01 02 01 FF 02 04 80 00 00 00 30 00"},
+   };
+   for (const Case &c : cases)
+   {
+      SCOPED_TRACE(std::to_string(c.command) + "/" + std::to_string(c.version) + "/" +
+                   std::to_string(c.nonRepeaters) + "/" + std::to_string(c.maxRepetitions));
+      SNMP_PDU pdu(c.command, "", 1, c.version, c.nonRepeaters, c.maxRepetitions);
+      uint8_t *out = nullptr;
+      uint32_t n = pdu.Encode(&out);
+      if (c.hex == nullptr)
+      {
+         EXPECT_EQ(n, 0u);
+         EXPECT_EQ(out, nullptr);
+         continue;
+      }
+      EXPECT_EQ(ToHex(out, n), c.hex);
+      free(out);
+   }
+   // A received GETBULK parses whatever its fields and version; the negative
+   // max-repetitions is held as its 32-bit bits, and does not encode again.
+   auto negative = ParsePdu("30 12 02 01 01 04 00 A5 0B 02 01 01 02 01 00 02 01 FF 30 00");
+   EXPECT_EQ(negative->GetMaxRepetitions(), 0xFFFFFFFFu);
+   uint8_t *out = nullptr;
+   EXPECT_EQ(negative->Encode(&out), 0u);
+   auto v1 = ParsePdu("30 12 02 01 00 04 00 A5 0B 02 01 01 02 01 00 02 01 0A 30 00");
+   EXPECT_EQ(v1->GetCommand(), (uint32_t)SNMP_CMD_GET_BULK_REQUEST);
+   EXPECT_EQ(v1->Encode(&out), 0u);
 }

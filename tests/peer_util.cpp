@@ -47,14 +47,46 @@ std::string RunPeerCommand(const std::string &command, int *status)
    return out;
 }
 
+std::unique_ptr<SNMP_PDU> ExchangeOne(SNMP_Transport *transport, uint32_t command,
+                                      const char *community, uint32_t version, uint32_t requestId,
+                                      const char *oid, uint32_t *rc, uint32_t valueType,
+                                      const char *value, uint32_t attempts)
+{
+   SNMP_PDU req(command, community, requestId, version);
+   SNMP_Variable *v = new SNMP_Variable(oid);
+   if (valueType != ASN_TYPE_NULL)
+      v->SetValueFromString(valueType, value);
+   req.BindVariable(v);
+   SNMP_PDU *resp = nullptr;
+   *rc = transport->DoRequest(&req, &resp, 1000, attempts);
+   return std::unique_ptr<SNMP_PDU>(resp);
+}
+
 SnmpdAgent *AgentSuite::s_agent = nullptr;
 
 void AgentSuite::SetUpTestSuite()
 {
+   StartAgent(false);
+}
+
+void Ipv6AgentSuite::SetUpTestSuite()
+{
+   if (HaveIpv6Loopback())
+      StartAgent(true);
+}
+
+void Ipv6AgentSuite::SetUp()
+{
+   REQUIRE_IPV6_LOOPBACK();
+   AgentSuite::SetUp();
+}
+
+void AgentSuite::StartAgent(bool ipv6)
+{
    if (!HaveProgram("snmpd"))
       return;
    s_agent = new SnmpdAgent();
-   if (!s_agent->Start())
+   if (!s_agent->Start(ipv6))
    {
       delete s_agent;
       s_agent = nullptr;

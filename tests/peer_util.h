@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "snmpd_agent.h"
+#include "socket_util.h"
 
 // Skips the test when a peer program is missing, unless ZBSNMP_REQUIRE_PEERS
 // is set (as in CI), where a missing peer is a failure.
@@ -27,6 +29,39 @@ bool HaveProgram(const char *name);
 // output, and its exit status in *status.
 std::string RunPeerCommand(const std::string &command, int *status = nullptr);
 
+// One request with one binding (with a value unless valueType is
+// ASN_TYPE_NULL): the response (owned by the caller) or NULL, and DoRequest's
+// code in *rc.
+std::unique_ptr<SNMP_PDU> ExchangeOne(SNMP_Transport *transport, uint32_t command,
+                                      const char *community, uint32_t version, uint32_t requestId,
+                                      const char *oid, uint32_t *rc,
+                                      uint32_t valueType = ASN_TYPE_NULL, const char *value = "",
+                                      uint32_t attempts = 2);
+
+// A variable's value as GetValueAsString gives it.
+inline std::string ValueText(SNMP_Variable *v)
+{
+   char buf[1024];
+   return v->GetValueAsString(buf, sizeof(buf));
+}
+
+#ifdef ZBSNMP_TOOL
+// The zbsnmp tool run with the peers' environment: its output (stdout and
+// stderr) and exit status.
+struct Result
+{
+   std::string out;
+   int status;
+};
+
+inline Result Tool(const std::string &args)
+{
+   Result r;
+   r.out = RunPeerCommand(std::string(ZBSNMP_TOOL) + " " + args, &r.status);
+   return r;
+}
+#endif
+
 // A test suite that shares one snmpd for all its tests.
 class AgentSuite : public ::testing::Test
 {
@@ -37,8 +72,19 @@ protected:
    void SetUp() override;
    static SnmpdAgent *Agent() { return s_agent; }
 
+   static void StartAgent(bool ipv6);
+
 private:
    static SnmpdAgent *s_agent;
+};
+
+// The same with snmpd listening on udp6:[::1]:PORT; skips (or, with
+// ZBSNMP_REQUIRE_PEERS, fails) where the machine has no IPv6 loopback.
+class Ipv6AgentSuite : public AgentSuite
+{
+protected:
+   static void SetUpTestSuite();
+   void SetUp() override;
 };
 
 #endif

@@ -83,7 +83,7 @@ protected:
    void SetUp() override
    {
       REQUIRE_PEER(HaveProgram("snmpd"), "snmpd");
-      ASSERT_TRUE(m_agent.Start(std::string(), kLive - 1)) << "snmpd did not start";
+      ASSERT_TRUE(m_agent.Start(false, std::string(), kLive - 1)) << "snmpd did not start";
       m_dead.reset(new DeadAgents(kDead, m_agent.Port()));
       ASSERT_EQ(kDead, m_dead->Addresses().size());
       m_targets = TempDir() + "/targets";

@@ -19,10 +19,21 @@ uint16_t FreeUdpPort()
    return port;
 }
 
-bool SnmpdAgent::Start(const std::string &extraConfig, uint32_t extraAgents)
+uint16_t FreeUdpPort6()
 {
+   uint16_t port = 0;
+   SNMP_SOCKET s = BoundSocket6(&port);
+   if (s == SNMP_INVALID_SOCKET)
+      return 0;
+   CloseSock(s);
+   return port;
+}
+
+bool SnmpdAgent::Start(bool ipv6, const std::string &extraConfig, uint32_t extraAgents)
+{
+   m_ipv6 = ipv6;
    m_extra.clear();
-   for (uint32_t i = 0; i < extraAgents; i++)
+   for (uint32_t i = 0; i < extraAgents && !ipv6; i++)
       m_extra.push_back("127.3." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1));
    std::string tmpl = (std::filesystem::temp_directory_path() / "zbsnmp-snmpd-XXXXXX").string();
    if (mkdtemp(&tmpl[0]) == nullptr)
@@ -30,8 +41,10 @@ bool SnmpdAgent::Start(const std::string &extraConfig, uint32_t extraAgents)
    m_dir = tmpl;
    for (int attempt = 0; attempt < 5; attempt++)
    {
-      m_port = FreeUdpPort();
-      std::string listen = "udp:127.0.0.1:" + std::to_string(m_port);
+      m_port = ipv6 ? FreeUdpPort6() : FreeUdpPort();
+      if (m_port == 0)
+         return false;
+      std::string listen = (ipv6 ? "udp6:[::1]:" : "udp:127.0.0.1:") + std::to_string(m_port);
       for (const std::string &a : m_extra)
          listen += ",udp:" + a + ":" + std::to_string(m_port);
       std::string conf = std::string(ZBSNMP_SOURCE_DIR) + "/tests/snmpd.conf";
@@ -63,7 +76,7 @@ bool SnmpdAgent::Start(const std::string &extraConfig, uint32_t extraAgents)
             break;  // it died (port taken?): try another port
          }
          SNMP_UDPTransport t;
-         if (t.CreateUDPTransport("127.0.0.1", 0, m_port) != SNMP_RC_SUCCESS)
+         if (t.ConnectUDPTransport(Host(), m_port) != SNMP_RC_SUCCESS)
             continue;
          SNMP_PDU req(SNMP_CMD_GET_REQUEST, "public", 1, SNMP_VERSION_2C);
          req.BindVariable(new SNMP_Variable(".1.3.6.1.2.1.1.5.0"));

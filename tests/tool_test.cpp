@@ -22,22 +22,11 @@
 
 namespace
 {
-struct Result
-{
-   std::string out;
-   int status;
-};
-
 Result RunPeerCommandStatus(const std::string &command)
 {
    Result r;
    r.out = RunPeerCommand(command, &r.status);
    return r;
-}
-
-Result Tool(const std::string &args)
-{
-   return RunPeerCommandStatus(std::string(ZBSNMP_TOOL) + " " + args);
 }
 
 class ToolTest : public AgentSuite

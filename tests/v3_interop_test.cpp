@@ -85,7 +85,7 @@ protected:
       if (!HaveProgram("snmpd"))
          return;
       s_agent = new SnmpdAgent();
-      if (!s_agent->Start(std::string(ZBSNMP_SOURCE_DIR) + "/tests/snmpd-v3.conf"))
+      if (!s_agent->Start(false, std::string(ZBSNMP_SOURCE_DIR) + "/tests/snmpd-v3.conf"))
       {
          delete s_agent;
          s_agent = nullptr;
@@ -235,7 +235,7 @@ TEST_F(V3AgentTest, AgentStateIsPrivateToTheRun)
    ASSERT_EQ(stat(s_agent->Dir().c_str(), &st), 0);
    EXPECT_EQ(st.st_mode & 0777, 0700u) << s_agent->Dir();
    SnmpdAgent other;
-   ASSERT_TRUE(other.Start(std::string(ZBSNMP_SOURCE_DIR) + "/tests/snmpd-v3.conf"));
+   ASSERT_TRUE(other.Start(false, std::string(ZBSNMP_SOURCE_DIR) + "/tests/snmpd-v3.conf"));
    EXPECT_NE(other.Dir(), s_agent->Dir());
    // A second agent is a second engine: its own engine ID.
    SNMP_USMIdentity a("v3none"), b("v3none");

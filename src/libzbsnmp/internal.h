@@ -192,6 +192,15 @@ struct ZbOidAccess
    static int Decode(SNMP_ObjectId *oid, const uint8_t *content, uint32_t length);
 };
 
+/* ---- Access to SNMP_PDU internals ---- */
+struct ZbPduAccess
+{
+   /* Encodes the Response that acknowledges an InformRequest (RFC 3416
+      4.2.7) into a new malloc block; its length, or 0 (slot untouched) when
+      the PDU is no inform or does not encode. */
+   static uint32_t EncodeInformResponse(SNMP_PDU *inform, uint8_t **buffer);
+};
+
 /* ---- Writing in place ----
    An element is written by putting its content two octets behind its start
    (room for the short header form) and then closing it with BerCloseElement,

@@ -28,13 +28,20 @@ bool ParseSigned32(const char *text, int32_t *out);
 bool ParseOid(const char *text, std::vector<uint32_t> *out);
 std::string OidText(const std::vector<uint32_t> &oid);
 
+// An agent's address: HOST, HOST:PORT, IPV6, [IPV6], [IPV6]:PORT, each with an
+// optional "udp:" (IPv4) or "udp6:" (IPv6) in front.
 struct Target
 {
    std::string host;
    uint16_t port = 161;
+   int family = AF_UNSPEC;
 };
 
 bool ParseTarget(const char *text, Target *out, std::string *error);
+// "host:port", with brackets around an IPv6 address.
+std::string TargetText(const Target &target);
+// An IPv6 address text (no zone, no brackets), for the messages of ParseTarget.
+bool CheckIpv6Text(const std::string &host, const std::string &original, std::string *error);
 
 struct RequestOptions
 {
@@ -45,6 +52,10 @@ struct RequestOptions
    uint32_t attempts = 3;
    std::string mibFile;        // -m FILE (else $ZBSNMP_MIBS)
    bool numericOids = false;   // -On
+   uint32_t nonRepeaters = 0;      // bulkget: -Cn
+   uint32_t maxRepetitions = 10;   // bulkget, and walk when given: -Cr
+   bool maxRepetitionsGiven = false;
+   bool getNext = false;           // walk: --getnext
    Target target;
    std::vector<std::string> args;
 };
@@ -56,6 +67,8 @@ int ParseRequestOptions(const char *command, int argc, char **argv, RequestOptio
 const char *ErrorStatusName(uint32_t code);
 std::string FormatValue(SNMP_Variable *v);
 void PrintBinding(SNMP_Variable *v);
+// "zbsnmp: agent error: NAME (error index N)[ at OID]" on stderr.
+void PrintAgentError(uint32_t status, uint32_t index, const char *name);
 
 // ---- names.cpp: MIB names ----
 
@@ -79,6 +92,9 @@ public:
    // One exchange; on failure prints the reason and returns NULL.
    std::unique_ptr<SNMP_PDU> Request(SNMP_PDU *request);
    const RequestOptions &Options() const { return m_options; }
+   SNMP_Transport *Transport() { return &m_transport; }
+   // Request ids for a caller that numbers its own requests: the first of count.
+   uint32_t TakeRequestIds(uint32_t count);
 
 private:
    SNMP_UDPTransport m_transport;
@@ -92,6 +108,7 @@ int ReportResponse(SNMP_PDU *response);
 // ---- The commands ----
 
 int CmdGet(const char *command, uint32_t pduCommand, int argc, char **argv);
+int CmdBulkGet(int argc, char **argv);
 int CmdSet(int argc, char **argv);
 int CmdWalk(int argc, char **argv);
 int CmdTraps(int argc, char **argv);

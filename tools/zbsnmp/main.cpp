@@ -1,11 +1,13 @@
 // zbsnmp: SNMP v1/v2c manager commands and MIB tree files from the shell.
 // Dispatch, usage and the options every request command shares.
+#include <arpa/inet.h>
 #include <ctype.h>
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -20,9 +22,10 @@ static const char *const kUsage =
     "commands:\n"
     "  get   [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] HOST[:PORT] OID...\n"
     "  next  [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] HOST[:PORT] OID...\n"
-    "  walk  [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] HOST[:PORT] [OID]\n"
+    "  walk  [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] [-Cr N] [--getnext] HOST[:PORT] [OID]\n"
+    "  bulkget [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] [-Cn N] [-Cr N] HOST[:PORT] OID...\n"
     "  set   [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] HOST[:PORT] OID TYPE VALUE...\n"
-    "  traps [-p PORT] [-n COUNT] [-t TIMEOUT_MS] [-m FILE] [-On]\n"
+    "  traps [-p PORT] [-a ADDRESS] [-n COUNT] [-t TIMEOUT_MS] [-m FILE] [-On]\n"
     "  poll  -f TARGETS [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] [-o text|json] OID...\n"
     "  mib print FILE\n"
     "  mib info FILE\n"
@@ -45,16 +48,30 @@ static const std::map<std::string, std::string> kCommandHelp = {
     "  -m FILE       MIB tree file (default: $ZBSNMP_MIBS): OIDs may be names, and the\n"
     "                output shows names and values as Net-SNMP's tools do\n"
     "  -On           with a MIB tree, OIDs printed as numbers\n"
-    "  HOST[:PORT]   agent name or IPv4 address, port 161 by default\n"},
+    "  HOST[:PORT]   agent name, IPv4 address or IPv6 address, port 161 by default:\n"
+    "                router, 192.0.2.7:1161, 2001:db8::7, [2001:db8::7]:1161; udp:HOST\n"
+    "                asks for IPv4 only, udp6:HOST for IPv6 only (udp6:[::1]:1161)\n"},
    {"next",
     "usage: zbsnmp next [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] HOST[:PORT] OID...\n"
     "Sends one GET-NEXT request and prints the bindings of the answer.\n"
     "Options as for 'zbsnmp get'.\n"},
    {"walk",
-    "usage: zbsnmp walk [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] HOST[:PORT] [OID]\n"
-    "Walks the subtree under OID (default .1.3.6.1.2.1) with GET-NEXT requests until the\n"
-    "answer leaves the subtree, the agent reports the end of its view, or an OID does not\n"
-    "increase. Options as for 'zbsnmp get'.\n"},
+    "usage: zbsnmp walk [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] [-Cr N] [--getnext]\n"
+    "                   HOST[:PORT] [OID]\n"
+    "Walks the subtree under OID (default .1.3.6.1.2.1) until the answer leaves the subtree,\n"
+    "the agent reports the end of its view, or an OID does not increase. SNMPv2c walks with\n"
+    "GETBULK requests, SNMPv1 with GET-NEXT ones.\n"
+    "  -Cr N         max-repetitions of each GETBULK (default 25)\n"
+    "  --getnext     walk with GET-NEXT requests in SNMPv2c too\n"
+    "Other options as for 'zbsnmp get'.\n"},
+   {"bulkget",
+    "usage: zbsnmp bulkget [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] [-Cn N] [-Cr N] HOST[:PORT]\n"
+    "                      OID...\n"
+    "Sends one GETBULK request (SNMPv2c) and prints the bindings of the answer: the successor\n"
+    "of each of the first N OIDs once, and up to max-repetitions successors of each other one.\n"
+    "  -Cn N         non-repeaters (default 0)\n"
+    "  -Cr N         max-repetitions (default 10)\n"
+    "Other options as for 'zbsnmp get'.\n"},
    {"set",
     "usage: zbsnmp set [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] HOST[:PORT] OID TYPE "
     "VALUE [OID TYPE VALUE ...]\n"
@@ -63,9 +80,12 @@ static const std::map<std::string, std::string> kCommandHelp = {
     "Options as for 'zbsnmp get' (the community defaults to public: pass -c for a write\n"
     "community).\n"},
    {"traps",
-    "usage: zbsnmp traps [-p PORT] [-n COUNT] [-t TIMEOUT_MS] [-m FILE] [-On]\n"
-    "Listens for SNMP v1 and v2c traps on a UDP port of every local address and prints each one.\n"
+    "usage: zbsnmp traps [-p PORT] [-a ADDRESS] [-n COUNT] [-t TIMEOUT_MS] [-m FILE] [-On]\n"
+    "Listens for SNMP v1 and v2c traps and v2c informs on a UDP port and prints each one;\n"
+    "every inform is acknowledged to its sender.\n"
     "  -p PORT       UDP port (default 162, which needs privileges)\n"
+    "  -a ADDRESS    local IPv4 or IPv6 address to listen on (default: every local address,\n"
+    "                IPv6 and IPv4)\n"
     "  -n COUNT      stop after COUNT traps (default: run until interrupted)\n"
     "  -t TIMEOUT_MS give up when no trap comes for this long (default: wait for ever)\n"
     "  -m FILE, -On  MIB tree file and numeric OIDs, as for 'zbsnmp get'\n"},
@@ -177,28 +197,109 @@ std::string OidText(const std::vector<uint32_t> &oid)
 }
 
 
+bool CheckIpv6Text(const std::string &host, const std::string &original, std::string *error)
+{
+   if (host.find('%') != std::string::npos)
+   {
+      *error = "IPv6 zones are not supported: '" + original + "'";
+      return false;
+   }
+   struct in6_addr addr;
+   if (inet_pton(AF_INET6, host.c_str(), &addr) != 1)
+   {
+      *error = "invalid IPv6 address '" + host + "' in '" + original + "'";
+      return false;
+   }
+   return true;
+}
+
+static bool TakePort(const std::string &text, const std::string &original, Target *out,
+                     std::string *error)
+{
+   uint64_t port;
+   if (!ParseUnsigned(text.c_str(), 65535, &port) || port == 0)
+   {
+      *error = "invalid port in '" + original + "'";
+      return false;
+   }
+   out->port = (uint16_t)port;
+   return true;
+}
+
 bool ParseTarget(const char *text, Target *out, std::string *error)
 {
-   std::string s = text;
-   size_t colon = s.rfind(':');
-   if (colon != std::string::npos)
+   const std::string original = text;
+   std::string s = original;
+   int family = AF_UNSPEC;
+   std::string lower = s.substr(0, 5);
+   for (char &ch : lower)
+      ch = (char)tolower((unsigned char)ch);
+   if (lower.rfind("udp6:", 0) == 0)
    {
-      uint64_t port;
-      if (!ParseUnsigned(s.c_str() + colon + 1, 65535, &port) || port == 0)
+      family = AF_INET6;
+      s = s.substr(5);
+   }
+   else if (lower.rfind("udp:", 0) == 0)
+   {
+      family = AF_INET;
+      s = s.substr(4);
+   }
+   bool ipv6 = false;
+   if (!s.empty() && s[0] == '[')
+   {
+      // [IPV6] or [IPV6]:PORT
+      size_t close = s.find(']');
+      if (close == std::string::npos)
       {
-         *error = "invalid port in '" + s + "'";
+         *error = "invalid address '" + original + "': no ']' after the IPv6 address";
          return false;
       }
-      out->port = (uint16_t)port;
+      std::string rest = s.substr(close + 1);
+      s = s.substr(1, close - 1);
+      if (!rest.empty() && (rest[0] != ':' || !TakePort(rest.substr(1), original, out, error)))
+      {
+         if (rest[0] != ':')
+            *error = "invalid address '" + original + "': expected ':PORT' after ']'";
+         return false;
+      }
+      ipv6 = true;
+   }
+   else if (std::count(s.begin(), s.end(), ':') >= 2)
+   {
+      ipv6 = true;  // a bare IPv6 address, no port (brackets give one)
+   }
+   else if (s.find(':') != std::string::npos)
+   {
+      size_t colon = s.find(':');
+      if (!TakePort(s.substr(colon + 1), original, out, error))
+         return false;
       s = s.substr(0, colon);
    }
    if (s.empty())
    {
-      *error = "invalid host '" + std::string(text) + "'";
+      *error = "invalid host '" + original + "'";
       return false;
    }
+   if (ipv6 || s.find('%') != std::string::npos)
+   {
+      if (!CheckIpv6Text(s, original, error))
+         return false;
+      if (family == AF_INET)
+      {
+         *error = "'udp:' is for IPv4: use 'udp6:' for '" + original + "'";
+         return false;
+      }
+      family = AF_INET6;
+   }
    out->host = s;
+   out->family = family;
    return true;
+}
+
+std::string TargetText(const Target &target)
+{
+   bool ipv6 = target.host.find(':') != std::string::npos;
+   return (ipv6 ? "[" + target.host + "]" : target.host) + ":" + std::to_string(target.port);
 }
 
 
@@ -215,6 +316,13 @@ int ParseRequestOptions(const char *command, int argc, char **argv, RequestOptio
       {
          i++;
          break;
+      }
+      if (a == "--getnext")
+      {
+         if (strcmp(command, "walk") != 0)
+            return UsageError("option --getnext is for walk", command);
+         o->getNext = true;
+         continue;
       }
       // "-v 1" and "-v1" are both accepted.
       const char *value;
@@ -254,6 +362,32 @@ int ParseRequestOptions(const char *command, int argc, char **argv, RequestOptio
          if (strcmp(value, "n") != 0)
             return UsageError("invalid output option '-O" + std::string(value) + "' (use -On)", command);
          o->numericOids = true;
+      }
+      else if (a == "-C")
+      {
+         // -Cr N, -CrN, -C rN: max-repetitions; -Cn N: non-repeaters (bulkget).
+         bool bulkget = !strcmp(command, "bulkget");
+         char flag = value[0];
+         if (strcmp(command, "walk") != 0 && !bulkget)
+            return UsageError("option -C is for walk and bulkget", command);
+         if (flag != 'r' && !(flag == 'n' && bulkget))
+            return UsageError("unknown option -C" + std::string(value), command);
+         const char *number = value + 1;
+         if (*number == 0)
+         {
+            if (i + 1 >= argc)
+               return UsageError(std::string("option -C") + flag + " needs a value", command);
+            number = argv[++i];
+         }
+         // RFC 3416: both are INTEGER (0..2147483647); a walk needs at least one repetition.
+         uint64_t least = (flag == 'r' && !bulkget) ? 1 : 0;
+         if (!ParseUnsigned(number, 0x7FFFFFFF, &n) || n < least)
+            return UsageError(std::string(flag == 'r' ? "invalid max-repetitions '"
+                                                      : "invalid non-repeaters '") +
+                                  number + "' (" + std::to_string(least) + " to 2147483647)",
+                              command);
+         (flag == 'r' ? o->maxRepetitions : o->nonRepeaters) = (uint32_t)n;
+         o->maxRepetitionsGiven |= (flag == 'r');
       }
       else if (a == "-t")
       {
@@ -308,6 +442,8 @@ int main(int argc, char **argv)
       return CmdGet("next", SNMP_CMD_GET_NEXT_REQUEST, n, args);
    if (command == "walk")
       return CmdWalk(n, args);
+   if (command == "bulkget")
+      return CmdBulkGet(n, args);
    if (command == "set")
       return CmdSet(n, args);
    if (command == "traps")

@@ -1,4 +1,4 @@
-// get, next and set: one request to one agent.
+// get, next, bulkget and set: one request to one agent.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <stdio.h>
@@ -15,7 +15,8 @@
 int Session::Open(const RequestOptions &o)
 {
    m_options = o;
-   uint32_t rc = m_transport.CreateUDPTransport(o.target.host.c_str(), 0, o.target.port);
+   uint32_t rc = m_transport.ConnectUDPTransport(o.target.host.c_str(), o.target.port,
+                                                 o.target.family);
    if (rc == SNMP_RC_BAD_HOSTNAME)
       return UsageError(std::string(SNMPGetErrorText(rc)) + ": '" + o.target.host + "'",
                         o.command);
@@ -28,6 +29,13 @@ int Session::Open(const RequestOptions &o)
    return EXIT_OK;
 }
 
+uint32_t Session::TakeRequestIds(uint32_t count)
+{
+   uint32_t first = (m_requestId + 1) & 0x7FFFFFFF;
+   m_requestId += count;
+   return first;
+}
+
 std::unique_ptr<SNMP_PDU> Session::Request(SNMP_PDU *request)
 {
    request->SetRequestId(++m_requestId & 0x7FFFFFFF);
@@ -35,8 +43,8 @@ std::unique_ptr<SNMP_PDU> Session::Request(SNMP_PDU *request)
    uint32_t rc = m_transport.DoRequest(request, &response, m_options.timeout, m_options.attempts);
    if (rc != SNMP_RC_SUCCESS)
    {
-      fprintf(stderr, "zbsnmp: %s (%s:%u)\n", SNMPGetErrorText(rc), m_options.target.host.c_str(),
-              m_options.target.port);
+      fprintf(stderr, "zbsnmp: %s (%s)\n", SNMPGetErrorText(rc),
+              TargetText(m_options.target).c_str());
       return nullptr;
    }
    return std::unique_ptr<SNMP_PDU>(response);
@@ -48,16 +56,23 @@ int ReportResponse(SNMP_PDU *response)
    if (response->GetErrorCode() != 0)
    {
       uint32_t index = response->GetErrorIndex();
-      fprintf(stderr, "zbsnmp: agent error: %s (error index %u)", ErrorStatusName(response->GetErrorCode()),
-              index);
+      const char *name = nullptr;
       if (index >= 1 && index <= response->GetNumVariables())
-         fprintf(stderr, " at %s", response->GetVariable(index - 1)->GetName()->GetValueAsText());
-      fprintf(stderr, "\n");
+         name = response->GetVariable(index - 1)->GetName()->GetValueAsText();
+      PrintAgentError(response->GetErrorCode(), index, name);
       return EXIT_FAILURE_SNMP;
    }
    for (uint32_t i = 0; i < response->GetNumVariables(); i++)
       PrintBinding(response->GetVariable(i));
    return EXIT_OK;
+}
+
+void PrintAgentError(uint32_t status, uint32_t index, const char *name)
+{
+   fprintf(stderr, "zbsnmp: agent error: %s (error index %u)", ErrorStatusName(status), index);
+   if (name != nullptr)
+      fprintf(stderr, " at %s", name);
+   fprintf(stderr, "\n");
 }
 
 int CmdGet(const char *command, uint32_t pduCommand, int argc, char **argv)
@@ -66,6 +81,8 @@ int CmdGet(const char *command, uint32_t pduCommand, int argc, char **argv)
    int rc = ParseRequestOptions(command, argc, argv, &o);
    if (rc != EXIT_OK)
       return rc;
+   if (pduCommand == SNMP_CMD_GET_BULK_REQUEST && o.version == SNMP_VERSION_1)
+      return UsageError("GETBULK needs SNMPv2c (-v 2c)", command);
    if (o.args.empty())
       return UsageError("missing OID", command);
    std::vector<std::vector<uint32_t>> oids;
@@ -79,13 +96,20 @@ int CmdGet(const char *command, uint32_t pduCommand, int argc, char **argv)
    Session session;
    if ((rc = session.Open(o)) != EXIT_OK)
       return rc;
-   SNMP_PDU request(pduCommand, o.community.c_str(), 0, o.version);
+   bool bulk = (pduCommand == SNMP_CMD_GET_BULK_REQUEST);
+   SNMP_PDU request(pduCommand, o.community.c_str(), 0, o.version, bulk ? o.nonRepeaters : 0,
+                    bulk ? o.maxRepetitions : 0);
    for (auto &oid : oids)
       request.BindVariable(new SNMP_Variable(oid.data(), (uint32_t)oid.size()));
    auto response = session.Request(&request);
    if (!response)
       return EXIT_FAILURE_SNMP;
    return ReportResponse(response.get());
+}
+
+int CmdBulkGet(int argc, char **argv)
+{
+   return CmdGet("bulkget", SNMP_CMD_GET_BULK_REQUEST, argc, argv);
 }
 
 // Checks a value given on the command line and gives the text to store with

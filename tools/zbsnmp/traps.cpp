@@ -1,6 +1,8 @@
-// traps: a listener that prints every trap it receives.
+// traps: a listener that prints every trap and inform it receives, and
+// acknowledges every inform to its sender.
 #include <arpa/inet.h>
 #include <errno.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <stdio.h>
 #include <string.h>
@@ -21,11 +23,81 @@ static const char *GenericTrapName(int type)
    return (type >= 0 && type <= 6) ? names[type] : "unknown";
 }
 
+// "192.0.2.7:162", "[2001:db8::7]:162"; an IPv4 sender of a dual-stack socket
+// (::ffff:192.0.2.7) as IPv4.
+static std::string SenderText(const struct sockaddr_storage &from, socklen_t len)
+{
+   char host[INET6_ADDRSTRLEN] = "?";
+   char port[8] = "?";
+   if (getnameinfo((const struct sockaddr *)&from, len, host, sizeof(host), port, sizeof(port),
+                   NI_NUMERICHOST | NI_NUMERICSERV) != 0)
+      return "?";
+   std::string h = host;
+   if (from.ss_family != AF_INET6)
+      return h + ":" + port;
+   if (h.rfind("::ffff:", 0) == 0 && h.find('.') != std::string::npos)
+      return h.substr(7) + ":" + port;
+   return "[" + h + "]:" + port;
+}
+
+// A UDP socket of the family bound to the port of the local address (NULL:
+// every address); dual-stack: an IPv6 socket that takes IPv4 too. -1 with
+// errno set on failure.
+static int BindUdp(int family, const char *address, uint16_t port, bool dualStack)
+{
+   struct addrinfo hints;
+   memset(&hints, 0, sizeof(hints));
+   hints.ai_family = family;
+   hints.ai_socktype = SOCK_DGRAM;
+   hints.ai_flags = AI_PASSIVE | AI_NUMERICHOST | AI_NUMERICSERV;
+   struct addrinfo *ai = nullptr;
+   if (getaddrinfo(address, std::to_string(port).c_str(), &hints, &ai) != 0 || ai == nullptr)
+   {
+      errno = EAFNOSUPPORT;
+      return -1;
+   }
+   int s = socket(ai->ai_family, SOCK_DGRAM, 0);
+   if (s >= 0 && dualStack)
+   {
+      int off = 0;
+      setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof(off));
+   }
+   if (s >= 0 && bind(s, ai->ai_addr, ai->ai_addrlen) != 0)
+   {
+      int err = errno;
+      close(s);
+      errno = err;
+      s = -1;
+   }
+   freeaddrinfo(ai);
+   return s;
+}
+
+// The listening socket: on the given local address, or on every local
+// address, IPv6 and IPv4 on one dual-stack socket (IPv4 alone where the
+// system has no IPv6).
+static int ListenSocket(const std::string &address, uint16_t port, std::string *where)
+{
+   std::string p = std::to_string(port);
+   if (!address.empty())
+   {
+      *where = (address.find(':') != std::string::npos ? "[" + address + "]" : address) + ":" + p;
+      return BindUdp(AF_UNSPEC, address.c_str(), port, false);
+   }
+   *where = "UDP port " + p + " (IPv6 and IPv4)";
+   int s = BindUdp(AF_INET6, nullptr, port, true);
+   if (s >= 0 || (errno != EAFNOSUPPORT && errno != EADDRNOTAVAIL))
+      return s;
+   *where = "UDP port " + p;
+   return BindUdp(AF_INET, nullptr, port, false);
+}
+
 int CmdTraps(int argc, char **argv)
 {
    uint64_t port = 162, count = 0, timeout = 0xFFFFFFFF;
    std::string mibFile;
    bool numericOids = false;
+   std::string address;
    for (int i = 0; i < argc; i++)
    {
       std::string a = argv[i];
@@ -42,6 +114,21 @@ int CmdTraps(int argc, char **argv)
       {
          if (!ParseUnsigned(value, 65535, &port) || port == 0)
             return UsageError("invalid port '" + std::string(value) + "'", "traps");
+      }
+      else if (a == "-a")
+      {
+         // An address of this machine: IPv4, or IPv6 with or without brackets.
+         address = value;
+         if (address.size() >= 2 && address.front() == '[' && address.back() == ']')
+            address = address.substr(1, address.size() - 2);
+         struct in_addr a4;
+         std::string error;
+         if (inet_pton(AF_INET, address.c_str(), &a4) != 1 &&
+             !CheckIpv6Text(address, value, &error))
+            return UsageError(address.find(':') != std::string::npos || address.find('%') != std::string::npos
+                                  ? error
+                                  : "invalid address '" + std::string(value) + "'",
+                              "traps");
       }
       else if (a == "-n")
       {
@@ -65,21 +152,15 @@ int CmdTraps(int argc, char **argv)
    int loaded = LoadMibTree(mibFile, numericOids);
    if (loaded != EXIT_OK)
       return loaded;
-   int s = socket(AF_INET, SOCK_DGRAM, 0);
-   struct sockaddr_in sa;
-   memset(&sa, 0, sizeof(sa));
-   sa.sin_family = AF_INET;
-   sa.sin_addr.s_addr = htonl(INADDR_ANY);
-   sa.sin_port = htons((uint16_t)port);
-   if (s < 0 || bind(s, (struct sockaddr *)&sa, sizeof(sa)) != 0)
+   std::string where;
+   int s = ListenSocket(address, (uint16_t)port, &where);
+   if (s < 0)
    {
-      fprintf(stderr, "zbsnmp: cannot listen on UDP port %u: %s\n", (unsigned)port, strerror(errno));
-      if (s >= 0)
-         close(s);
+      fprintf(stderr, "zbsnmp: cannot listen on %s: %s\n", where.c_str(), strerror(errno));
       return EXIT_FAILURE_SNMP;
    }
    SNMP_UDPTransport listener(s);
-   fprintf(stderr, "Listening for traps on UDP port %u\n", (unsigned)port);
+   fprintf(stderr, "Listening for traps on %s\n", where.c_str());
    fflush(stderr);
    uint64_t received = 0;
    /* The time-out runs from the start and from each trap shown, on the
@@ -102,7 +183,7 @@ int CmdTraps(int argc, char **argv)
          wait = (uint32_t)left.count();
       }
       SNMP_PDU *pdu = nullptr;
-      struct sockaddr_in from;
+      struct sockaddr_storage from;
       socklen_t fromLen = sizeof(from);
       int n = listener.Read(&pdu, wait, (struct sockaddr *)&from, &fromLen);
       if (n < 0)
@@ -113,21 +194,26 @@ int CmdTraps(int argc, char **argv)
       if (n == 0)
          continue;  // nothing came in time, or a datagram that is no message
       std::unique_ptr<SNMP_PDU> trap(pdu);
-      char addr[INET_ADDRSTRLEN] = "?";
-      inet_ntop(AF_INET, &from.sin_addr, addr, sizeof(addr));
+      std::string sender = SenderText(from, fromLen);
       if (!trap)
       {
-         fprintf(stderr, "zbsnmp: %s (%d bytes from %s:%u)\n", SNMPGetErrorText(SNMP_RC_PARSE_ERROR),
-                 n, addr, ntohs(from.sin_port));
+         fprintf(stderr, "zbsnmp: %s (%d bytes from %s)\n", SNMPGetErrorText(SNMP_RC_PARSE_ERROR),
+                 n, sender.c_str());
          continue;
       }
-      if (trap->GetCommand() != SNMP_CMD_TRAP)
-         continue;  // not a trap: requests and responses are not ours to show
+      bool inform = trap->GetCommand() == SNMP_CMD_INFORM_REQUEST;
+      if (trap->GetCommand() != SNMP_CMD_TRAP && !inform)
+         continue;  // not a notification: requests and responses are not ours to show
+      // The sender waits for the acknowledgement: answer before printing.
+      if (inform && listener.AcknowledgeInform(trap.get(), (struct sockaddr *)&from, fromLen) <= 0)
+         fprintf(stderr, "zbsnmp: could not acknowledge the inform from %s: %s\n", sender.c_str(),
+                 strerror(errno));
       received++;
       if (limited)
          deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
-      printf("Trap from %s:%u: version %s, community \"%s\"\n", addr, ntohs(from.sin_port),
-             trap->GetVersion() == SNMP_VERSION_1 ? "1" : "2c", trap->GetCommunity());
+      printf("%s from %s: version %s, community \"%s\"\n", inform ? "Inform" : "Trap",
+             sender.c_str(), trap->GetVersion() == SNMP_VERSION_1 ? "1" : "2c",
+             trap->GetCommunity());
       printf("  trap OID %s, generic %d (%s), specific %d\n", OidName(trap->GetTrapId()).c_str(),
              trap->GetTrapType(), GenericTrapName(trap->GetTrapType()), trap->GetSpecificTrapType());
       for (uint32_t i = 0; i < trap->GetNumVariables(); i++)

@@ -1,4 +1,5 @@
-// walk: a subtree of one agent, request by request.
+// walk: a subtree of one agent, with the library's walker (GETBULK in
+// SNMPv2c, GET-NEXT in SNMPv1 or on request).
 #include <stdio.h>
 
 #include <memory>
@@ -6,14 +7,6 @@
 #include <vector>
 
 #include "cli.h"
-
-static int OidOrder(const uint32_t *a, uint32_t an, const uint32_t *b, uint32_t bn)
-{
-   for (uint32_t i = 0; i < an && i < bn; i++)
-      if (a[i] != b[i])
-         return a[i] < b[i] ? -1 : 1;
-   return (an == bn) ? 0 : (an < bn ? -1 : 1);
-}
 
 int CmdWalk(int argc, char **argv)
 {
@@ -29,34 +22,34 @@ int CmdWalk(int argc, char **argv)
    Session session;
    if ((rc = session.Open(o)) != EXIT_OK)
       return rc;
-   std::vector<uint32_t> current = root;
+   SNMP_Walker walker(session.Transport(), o.version, o.community.c_str());
+   walker.SetTimeout(o.timeout, o.attempts);
+   walker.SetRequestId(session.TakeRequestIds(0x1000000));
+   if (o.maxRepetitionsGiven)
+      walker.SetMaxRepetitions(o.maxRepetitions);
+   walker.SetGetNext(o.getNext);
+   uint32_t status = walker.Start(root.data(), (uint32_t)root.size());
    uint32_t count = 0;
-   for (;;)
+   SNMP_Variable *v = nullptr;
+   while (status == SNMP_RC_SUCCESS && (status = walker.Next(&v)) == SNMP_RC_SUCCESS && v != nullptr)
    {
-      SNMP_PDU request(SNMP_CMD_GET_NEXT_REQUEST, o.community.c_str(), 0, o.version);
-      request.BindVariable(new SNMP_Variable(current.data(), (uint32_t)current.size()));
-      auto response = session.Request(&request);
-      if (!response)
-         return EXIT_FAILURE_SNMP;
-      if (response->GetErrorCode() == 2 && o.version == SNMP_VERSION_1)
-         break;  // noSuchName: the end of the agent's view
-      if (response->GetErrorCode() != 0)
-         return ReportResponse(response.get());
-      SNMP_Variable *v = response->GetVariable(0);
-      if (v == nullptr || v->GetType() == ASN_TYPE_END_OF_MIB_VIEW)
-         break;
-      SNMP_ObjectId *name = v->GetName();
-      if (name->Length() <= root.size() ||
-          name->Compare(root.data(), (uint32_t)root.size()) != OID_CMP_LONGER)
-         break;  // left the subtree
-      if (OidOrder(name->GetValue(), name->Length(), current.data(), (uint32_t)current.size()) <= 0)
-      {
-         fprintf(stderr, "zbsnmp: OID not increasing: %s\n", name->GetValueAsText());
-         return EXIT_FAILURE_SNMP;
-      }
       PrintBinding(v);
       count++;
-      current.assign(name->GetValue(), name->GetValue() + name->Length());
+   }
+   if (status == SNMP_RC_AGENT_ERROR && v != nullptr)
+   {
+      fprintf(stderr, "zbsnmp: OID not increasing: %s\n", v->GetName()->GetValueAsText());
+      return EXIT_FAILURE_SNMP;
+   }
+   if (status == SNMP_RC_AGENT_ERROR)
+   {
+      PrintAgentError(walker.GetErrorStatus(), walker.GetErrorIndex(), nullptr);
+      return EXIT_FAILURE_SNMP;
+   }
+   if (status != SNMP_RC_SUCCESS)
+   {
+      fprintf(stderr, "zbsnmp: %s (%s)\n", SNMPGetErrorText(status), TargetText(o.target).c_str());
+      return EXIT_FAILURE_SNMP;
    }
    if (count == 0)
    {
@@ -74,4 +67,3 @@ int CmdWalk(int argc, char **argv)
    }
    return EXIT_OK;
 }
-

@@ -236,3 +236,22 @@ void SNMP_ObjectId::Extend(uint32_t subId)
    m_text = nullptr;
    m_hasValue = true;
 }
+
+int SNMP_ObjectId::CompareOrder(const uint32_t *value, uint32_t length) const
+{
+   if (value == nullptr)
+      length = 0;
+   uint32_t own = (m_subIds != nullptr) ? m_subIdCount : 0;
+   uint32_t common = (length < own) ? length : own;
+   for (uint32_t i = 0; i < common; i++)
+      if (m_subIds[i] != value[i])
+         return (m_subIds[i] < value[i]) ? -1 : 1;
+   return (own == length) ? 0 : (own < length ? -1 : 1);
+}
+
+int SNMP_ObjectId::CompareOrder(const SNMP_ObjectId *other) const
+{
+   if (other == nullptr)
+      return CompareOrder(nullptr, 0);
+   return CompareOrder(other->m_subIds, other->m_subIdCount);
+}

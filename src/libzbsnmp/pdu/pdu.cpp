@@ -32,6 +32,14 @@ SNMP_PDU::SNMP_PDU(uint32_t command, const char *community, uint32_t requestId, 
    m_community = zb_strdup(community != nullptr ? community : "(null)");
 }
 
+SNMP_PDU::SNMP_PDU(uint32_t command, const char *community, uint32_t requestId, uint32_t version,
+                   uint32_t nonRepeaters, uint32_t maxRepetitions)
+    : SNMP_PDU(command, community, requestId, version)
+{
+   m_errorCode = nonRepeaters;
+   m_errorIndex = maxRepetitions;
+}
+
 SNMP_PDU::~SNMP_PDU()
 {
    free(m_community);
@@ -120,6 +128,12 @@ int SNMP_PDU::Parse(const uint8_t *data, uint32_t length)
       case ASN_PDU_SET_REQUEST:
          m_command = type - ASN_PDU_GET_REQUEST;
          return ParsePDU(field.p, field.left);
+      case ASN_PDU_GET_BULK_REQUEST: /* RFC 3416 4.2.3: non-repeaters, max-repetitions */
+         m_command = SNMP_CMD_GET_BULK_REQUEST;
+         return ParsePDU(field.p, field.left);
+      case ASN_PDU_INFORM_REQUEST: /* RFC 3416 4.2.7: bindings as in an SNMPv2 trap */
+         m_command = SNMP_CMD_INFORM_REQUEST;
+         return ParseTrap2PDU(field.p, field.left);
       case ASN_PDU_TRAP:
          m_command = SNMP_CMD_TRAP;
          return ParseTrapPDU(field.p, field.left);

@@ -17,11 +17,17 @@ static const PduTagRow PDU_TAG_TABLE[] = {
    {ASN_PDU_GET_NEXT_REQUEST, -1, SNMP_CMD_GET_NEXT_REQUEST},
    {ASN_PDU_SET_REQUEST, -1, SNMP_CMD_SET_REQUEST},
    {ASN_PDU_GET_RESPONSE, -1, SNMP_CMD_RESPONSE},
+   {ASN_PDU_GET_BULK_REQUEST, -1, SNMP_CMD_GET_BULK_REQUEST},
+   {ASN_PDU_INFORM_REQUEST, -1, SNMP_CMD_INFORM_REQUEST},
    {0, -1, 0},
 };
 
 static uint32_t FindPduTag(uint32_t version, uint32_t command)
 {
+   /* GETBULK and InformRequest came with SNMPv2 (RFC 3416): SNMPv1 has no tag for them. */
+   if (version == SNMP_VERSION_1 &&
+       (command == SNMP_CMD_GET_BULK_REQUEST || command == SNMP_CMD_INFORM_REQUEST))
+      return 0;
    for (const PduTagRow *row = PDU_TAG_TABLE; row->tag != 0; row++)
       if ((row->version == -1 || (uint32_t)row->version == version) &&
           (uint32_t)row->command == command)
@@ -39,6 +45,25 @@ static uint8_t *PutElement(uint8_t *p, uint32_t type, const void *data, uint32_t
 uint32_t SNMP_PDU::Encode(uint8_t **buffer)
 {
    uint32_t tag = FindPduTag(m_version, m_command);
+   /* RFC 3416 bounds non-repeaters and max-repetitions to 0..2147483647: a
+      larger value would go out as a negative INTEGER. */
+   if (tag == ASN_PDU_GET_BULK_REQUEST && (m_errorCode > 0x7FFFFFFFU || m_errorIndex > 0x7FFFFFFFU))
+      return 0;
+   return EncodeAs(buffer, tag, m_errorCode, m_errorIndex);
+}
+
+uint32_t ZbPduAccess::EncodeInformResponse(SNMP_PDU *inform, uint8_t **buffer)
+{
+   /* RFC 3416 4.2.7: the Response carries the inform's request-id and
+      variable-bindings, error-status noError and error-index 0. */
+   if (inform == nullptr || inform->m_command != SNMP_CMD_INFORM_REQUEST)
+      return 0;
+   return inform->EncodeAs(buffer, ASN_PDU_GET_RESPONSE, 0, 0);
+}
+
+uint32_t SNMP_PDU::EncodeAs(uint8_t **buffer, uint32_t tag, uint32_t errorCode,
+                            uint32_t errorIndex)
+{
    if (tag == 0 || m_community == nullptr || buffer == nullptr)
       return 0;
    bool v1trap = (tag == ASN_PDU_TRAP);
@@ -94,8 +119,8 @@ uint32_t SNMP_PDU::Encode(uint8_t **buffer)
    else
    {
       p = PutElement(p, ASN_TYPE_INTEGER, &m_requestId, 4);
-      p = PutElement(p, ASN_TYPE_INTEGER, &m_errorCode, 4);
-      p = PutElement(p, ASN_TYPE_INTEGER, &m_errorIndex, 4);
+      p = PutElement(p, ASN_TYPE_INTEGER, &errorCode, 4);
+      p = PutElement(p, ASN_TYPE_INTEGER, &errorIndex, 4);
    }
    ZB_CHECK((uint64_t)(p - out) <= bound);
    uint8_t *list = p;

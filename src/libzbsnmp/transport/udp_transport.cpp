@@ -1,25 +1,11 @@
-/* SNMP_UDPTransport: SNMP messages over an IPv4 UDP socket. Every datagram
-   is taken alone: it carries exactly one message (RFC 3417 section 3). */
-#include "internal.h"
+/* SNMP_UDPTransport: SNMP messages over a UDP socket of either family. Every
+   datagram is taken alone: it carries exactly one message (RFC 3417
+   section 3). */
+#include "transport/sockets.h"
 
 #include <string.h>
 
 #include <new>
-
-#ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#define CloseSocket closesocket
-typedef int SockLen;
-#else
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#define CloseSocket close
-#endif
 
 #define UDP_BUFFER_SIZE 32768
 /* One octet beyond the largest datagram taken in: a datagram that reaches it
@@ -211,17 +197,5 @@ int SNMP_UDPTransport::Read(SNMP_PDU **pdu, uint32_t timeout, struct sockaddr *s
 
 int SNMP_UDPTransport::Send(SNMP_PDU *pdu)
 {
-   if (pdu == nullptr)
-      return 0;
-   uint8_t *buffer = nullptr;
-   uint32_t length = pdu->Encode(&buffer);
-   if (length == 0)
-      return 0;
-#ifdef _WIN32
-   int sent = send(m_socket, (const char *)buffer, (int)length, 0);
-#else
-   int sent = (int)send(m_socket, buffer, length, 0);
-#endif
-   free(buffer);
-   return sent;
+   return ZbSendPdu(m_socket, pdu, nullptr, 0);
 }
