@@ -468,3 +468,246 @@ TEST(MIBFile, FullDiskIsReportedAndOldFileKept)
    EXPECT_EQ(files, 1);
 }
 #endif
+
+// ---- Saving keeps what the user had ----
+#ifndef _WIN32
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+
+static struct stat StatOf(const std::string &path, bool follow = true)
+{
+   struct stat st;
+   memset(&st, 0, sizeof(st));
+   if (follow)
+      stat(path.c_str(), &st);
+   else
+      lstat(path.c_str(), &st);
+   return st;
+}
+
+// Saves a one-node tree named name and checks that path then loads to it.
+static void SaveNamed(const std::string &path, const char *name, uint32_t rc = SNMP_RC_SUCCESS)
+{
+   SNMP_MIBObject node(1, name);
+   ASSERT_EQ(SNMPSaveMIBTree(path.c_str(), &node, 0), rc);
+}
+
+static std::string LoadedName(const std::string &path)
+{
+   SNMP_MIBObject *root = nullptr;
+   if (SNMPLoadMIBTree(path.c_str(), &root) != SNMP_RC_SUCCESS)
+      return "<no tree>";
+   Tree t(root);
+   return t->Name() != nullptr ? t->Name() : "<no name>";
+}
+
+static int FilesIn(const std::string &dir)
+{
+   int n = 0;
+   for (auto &e : std::filesystem::directory_iterator(dir))
+      n += e.is_symlink() || e.is_regular_file() || e.is_fifo() ? 1 : 0;
+   return n;
+}
+
+TEST(MIBFileSave, KeepsTheModeOfTheFile)
+{
+   std::string dir = TempDir();
+   for (mode_t mode : {0600, 0640, 0604, 0755, 0444 | 0200})
+   {
+      SCOPED_TRACE(mode);
+      std::string path = dir + "/m" + std::to_string(mode);
+      SaveNamed(path, "old");
+      ASSERT_EQ(chmod(path.c_str(), mode), 0);
+      ino_t before = StatOf(path).st_ino;
+      SaveNamed(path, "new");
+      EXPECT_EQ(StatOf(path).st_mode & 07777, mode);
+      EXPECT_NE(StatOf(path).st_ino, before);  // replaced whole, by a rename
+      EXPECT_EQ(LoadedName(path), "new");
+   }
+   // A new file gets 0666 less the umask.
+   for (mode_t mask : {022, 077, 002})
+   {
+      SCOPED_TRACE(mask);
+      std::string path = dir + "/u" + std::to_string(mask);
+      mode_t old = umask(mask);
+      SaveNamed(path, "new");
+      umask(old);
+      EXPECT_EQ(StatOf(path).st_mode & 07777, 0666 & ~mask);
+   }
+   EXPECT_EQ(FilesIn(dir), 8);  // no temporary file left
+}
+
+TEST(MIBFileSave, WritesThroughSymbolicLinks)
+{
+   struct Case
+   {
+      const char *what;
+      const char *link;    // the name saved to, in dir a
+      const char *target;  // what the link holds
+      const char *file;    // the file that gets the tree
+   };
+   const Case cases[] = {
+      {"relative, same folder", "a/l1", "real1", "a/real1"},
+      {"relative, other folder", "a/l2", "../b/real2", "b/real2"},
+      {"absolute", "a/l3", "@/b/real3", "b/real3"},
+      {"chain of two links", "a/l4", "l1", "a/real1"},
+      {"dangling: the named file is made", "a/l5", "../b/new5", "b/new5"},
+   };
+   std::string dir = TempDir();
+   std::filesystem::create_directories(dir + "/a");
+   std::filesystem::create_directories(dir + "/b");
+   for (const char *f : {"a/real1", "b/real2", "b/real3"})
+      SaveNamed(dir + "/" + f, "old");
+   for (const Case &c : cases)
+   {
+      SCOPED_TRACE(c.what);
+      std::string target = c.target[0] == '@' ? dir + (c.target + 1) : c.target;
+      std::string link = dir + "/" + c.link;
+      ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+      SaveNamed(link, c.what);
+      EXPECT_TRUE(S_ISLNK(StatOf(link, false).st_mode));
+      char held[4096] = "";
+      ASSERT_GT(readlink(link.c_str(), held, sizeof(held) - 1), 0);
+      EXPECT_EQ(std::string(held), target);
+      EXPECT_TRUE(S_ISREG(StatOf(dir + "/" + c.file, false).st_mode));
+      EXPECT_EQ(LoadedName(dir + "/" + c.file), c.what);
+   }
+   EXPECT_EQ(FilesIn(dir + "/a"), 6);  // real1 and five links
+   EXPECT_EQ(FilesIn(dir + "/b"), 3);
+
+   // A loop of links is an I/O error, and nothing is made.
+   std::string loop = dir + "/a/loop";
+   ASSERT_EQ(symlink("loop", loop.c_str()), 0);
+   SaveNamed(loop, "x", SNMP_RC_FILE_IO_ERROR);
+   EXPECT_EQ(FilesIn(dir + "/a"), 7);
+}
+
+TEST(MIBFileSave, WritesInPlaceWhatCannotBeReplaced)
+{
+   std::string dir = TempDir();
+   // A file with two names: both still name the same file, which holds the tree.
+   std::string a = dir + "/a", b = dir + "/b";
+   SaveNamed(a, "old");
+   ASSERT_EQ(link(a.c_str(), b.c_str()), 0);
+   SaveNamed(b, "new");
+   EXPECT_EQ(StatOf(a).st_ino, StatOf(b).st_ino);
+   EXPECT_EQ(LoadedName(a), "new");
+
+   // A pipe stays a pipe; its reader gets the file (small enough for the
+   // pipe's buffer, so the save never waits).
+   std::string fifo = dir + "/fifo";
+   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+   int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+   ASSERT_GE(reader, 0);
+   SaveNamed(fifo, "piped");
+   uint8_t got[256];
+   ssize_t n = read(reader, got, sizeof(got));
+   close(reader);
+   EXPECT_TRUE(S_ISFIFO(StatOf(fifo).st_mode));
+   ASSERT_GE(n, 16);
+   EXPECT_EQ(ToHex(got, 6), "5A 42 4D 49 42 20");
+
+   // A folder is not a file.
+   SaveNamed(dir, "x", SNMP_RC_FILE_IO_ERROR);
+   EXPECT_EQ(FilesIn(dir), 3);
+}
+
+// Runs fn in a child process and returns its exit status. When the tests run
+// as root, the child first becomes the unprivileged user 65534, so that file
+// permissions really apply to it; 77 when it cannot.
+static int RunUnprivileged(const std::function<int()> &fn)
+{
+   fflush(nullptr);
+   pid_t pid = fork();
+   if (pid == 0)
+   {
+      if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+         _exit(77);
+      _exit(fn());
+   }
+   int status = 0;
+   waitpid(pid, &status, 0);
+   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST(MIBFileSave, FolderThatCannotBeWritten)
+{
+   // A writable file in a folder the user cannot write is saved in place; a
+   // file the user cannot write is refused and left as it was.
+   std::string dir = TempDir();
+   std::string ro = dir + "/ro", rw = dir + "/rw";
+   std::filesystem::create_directories(ro);
+   std::filesystem::create_directories(rw);
+   std::string inRo = ro + "/tree", locked = rw + "/locked";
+   SaveNamed(inRo, "old");
+   SaveNamed(locked, "old");
+   ino_t before = StatOf(inRo).st_ino;
+   uid_t user = geteuid() == 0 ? 65534 : geteuid();
+   ASSERT_EQ(chown(inRo.c_str(), user, (gid_t)-1), 0);
+   ASSERT_EQ(chmod(inRo.c_str(), 0640), 0);
+   ASSERT_EQ(chmod(locked.c_str(), 0444), 0);
+   ASSERT_EQ(chmod(rw.c_str(), 0777), 0);
+   ASSERT_EQ(chmod(ro.c_str(), 0555), 0);
+   ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+   int rc = RunUnprivileged([&] {
+      if (access(ro.c_str(), W_OK) == 0 || access(inRo.c_str(), W_OK) != 0 ||
+          access(locked.c_str(), W_OK) == 0)
+         return 77;  // the permissions do not hold for this user
+      SNMP_MIBObject node(1, "new");
+      if (SNMPSaveMIBTree(inRo.c_str(), &node, MIB_SAVE_COMPRESS) != SNMP_RC_SUCCESS)
+         return 1;
+      if (SNMPSaveMIBTree(locked.c_str(), &node, 0) != SNMP_RC_FILE_IO_ERROR)
+         return 2;
+      return 0;
+   });
+   chmod(ro.c_str(), 0755);
+   if (rc == 77)
+      GTEST_SKIP() << "cannot make a folder unwritable for this user (running as uid "
+                   << geteuid() << ")";
+   ASSERT_EQ(rc, 0);
+   EXPECT_EQ(LoadedName(inRo), "new");
+   EXPECT_EQ(StatOf(inRo).st_ino, before);
+   EXPECT_EQ(StatOf(inRo).st_mode & 07777, 0640u);
+   EXPECT_EQ(LoadedName(locked), "old");
+   EXPECT_EQ(FilesIn(ro), 1);
+   EXPECT_EQ(FilesIn(rw), 1);
+}
+
+TEST(MIBFileSave, KeepsTheOwnerOrWritesInPlace)
+{
+   if (geteuid() != 0)
+      GTEST_SKIP() << "needs root to give a file another owner";
+   // Root saving another user's file keeps its owner and group.
+   std::string dir = TempDir();
+   std::string path = dir + "/owned";
+   SaveNamed(path, "old");
+   ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+   ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+   SaveNamed(path, "new");
+   struct stat st = StatOf(path);
+   EXPECT_EQ(st.st_uid, 65534u);
+   EXPECT_EQ(st.st_gid, 65534u);
+   EXPECT_EQ(st.st_mode & 07777, 0640u);
+   EXPECT_EQ(LoadedName(path), "new");
+
+   // A user who may write a file that is not theirs, in a folder they may
+   // write, cannot give a new file its owner: the file is written in place.
+   std::string shared = dir + "/shared";
+   std::filesystem::create_directories(shared);
+   ASSERT_EQ(chmod(shared.c_str(), 0777), 0);
+   std::string other = shared + "/rootfile";
+   SaveNamed(other, "old");
+   ASSERT_EQ(chmod(other.c_str(), 0666), 0);
+   ino_t before = StatOf(other).st_ino;
+   int rc = RunUnprivileged([&] {
+      SNMP_MIBObject node(1, "new");
+      return (int)SNMPSaveMIBTree(other.c_str(), &node, 0);
+   });
+   ASSERT_EQ(rc, 0);
+   EXPECT_EQ(StatOf(other).st_uid, 0u);
+   EXPECT_EQ(StatOf(other).st_ino, before);
+   EXPECT_EQ(LoadedName(other), "new");
+   EXPECT_EQ(FilesIn(shared), 1);
+}
+#endif
