@@ -71,6 +71,12 @@ static inline void PutBE32(uint8_t *p, uint32_t v)
 #define OID_VALUE_PARSE_LIMIT 256  /* sub-identifiers of an OID value given as text */
 #define BER_MAX_HEADER 6           /* identifier, 0x84, four length octets */
 #define MIB_MAX_DEPTH 1024         /* nesting of object records a MIB file may hold */
+/* What one MIB file load may build (a small compressed file must not demand
+   unbounded memory). The tree of the 463 IETF, IANA and Net-SNMP modules has
+   33,848 nodes and, with its 8.6 MB of descriptions, a 10 MB body: the bounds
+   are 31 and 53 times that. */
+#define MIB_MAX_LOAD_NODES (1u << 20) /* 1,048,576 nodes, the root included */
+#define MIB_MAX_LOAD_BYTES (1u << 29) /* 512 MiB of body, after decompression */
 
 /* ---- BER ---- */
 

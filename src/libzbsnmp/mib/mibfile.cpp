@@ -9,8 +9,7 @@
 #include <string.h>
 #include <time.h>
 
-#include <string>
-#include <vector>
+#include <new>
 
 #ifdef _WIN32
 #include <io.h>
@@ -18,10 +17,10 @@
 #include <windows.h>
 #define GetPid _getpid
 #else
-#include <sys/stat.h>
 #include <unistd.h>
 #define GetPid getpid
 #endif
+#include <sys/stat.h>
 
 #define MIB_HEADER_SIZE 16
 #define MIB_FORMAT_VERSION 1
@@ -98,45 +97,58 @@ static void WriteFields(ZFile *file, SNMP_MIBObject *node, uint32_t flags)
       WriteString(file, MIB_TAG_DESCRIPTION, node->Description());
 }
 
-void SNMP_MIBObject::WriteToFile(ZFile *file, uint32_t flags)
+/* Walks the subtree of root depth first: enter(node) before its children,
+   leave(node) after them. The open ancestors are held in a fixed array, so
+   the walk allocates nothing. Returns 1 when the whole subtree was walked; 0
+   when enter returned false or the subtree is deeper than MIB_MAX_DEPTH (the
+   walk stops there). */
+template <typename Enter, typename Leave>
+static int WalkTree(SNMP_MIBObject *root, Enter enter, Leave leave)
 {
-   /* Depth first with an explicit stack: each node's fields, then its
-      children, then its closing tag. */
-   std::vector<SNMP_MIBObject *> open;
-   WriteFields(file, this, flags);
-   open.push_back(this);
-   SNMP_MIBObject *next = m_firstChild;
-   while (!open.empty())
+   SNMP_MIBObject *open[MIB_MAX_DEPTH];
+   uint32_t depth = 0;
+   SNMP_MIBObject *next = root;
+   for (;;)
    {
       if (next != nullptr)
       {
-         WriteFields(file, next, flags);
-         open.push_back(next);
-         next = next->m_firstChild;
+         if (depth == MIB_MAX_DEPTH || !enter(next))
+            return 0;
+         open[depth++] = next;
+         next = next->FirstChild();
          continue;
       }
-      SNMP_MIBObject *done = open.back();
-      open.pop_back();
-      file->PutByte(MIB_TAG_OBJECT | MIB_END_OF_TAG);
-      next = open.empty() ? nullptr : done->m_next;
+      SNMP_MIBObject *done = open[--depth];
+      leave(done);
+      if (depth == 0)
+         return 1;
+      next = done->Next();
    }
 }
 
-static uint32_t TreeDepth(SNMP_MIBObject *root)
+void SNMP_MIBObject::WriteToFile(ZFile *file, uint32_t flags)
 {
-   std::vector<std::pair<SNMP_MIBObject *, uint32_t>> stack;
-   stack.emplace_back(root, 1);
-   uint32_t depth = 0;
-   while (!stack.empty())
-   {
-      auto item = stack.back();
-      stack.pop_back();
-      if (item.second > depth)
-         depth = item.second;
-      for (SNMP_MIBObject *c = item.first->FirstChild(); c != nullptr; c = c->Next())
-         stack.emplace_back(c, item.second + 1);
-   }
-   return depth;
+   /* Each node's fields, then its children, then its closing tag. A tree
+      that the reader would refuse as too deep fails the stream. */
+   int whole = WalkTree(
+       this,
+       [&](SNMP_MIBObject *node) {
+          WriteFields(file, node, flags);
+          return true;
+       },
+       [&](SNMP_MIBObject *) { file->PutByte(MIB_TAG_OBJECT | MIB_END_OF_TAG); });
+   if (!whole)
+      file->Fail();
+}
+
+/* 1 when a load would accept the tree: at most MIB_MAX_DEPTH levels and
+   MIB_MAX_LOAD_NODES nodes. */
+static int TreeLoadable(SNMP_MIBObject *root)
+{
+   uint32_t nodes = 0;
+   return WalkTree(
+       root, [&](SNMP_MIBObject *) { return ++nodes <= MIB_MAX_LOAD_NODES; },
+       [](SNMP_MIBObject *) {});
 }
 
 /* ---- Reading ---- */
@@ -187,31 +199,36 @@ static int ReadNumber(ZFile *file, int width, uint32_t *out)
 
 int SNMP_MIBObject::ReadFromFile(ZFile *file)
 {
-   std::vector<SNMP_MIBObject *> open;
-   open.push_back(this);
+   /* The nodes are made here, so their parent links lead back to this one:
+      the walk needs no stack of its own and allocates only the nodes. At
+      most MIB_MAX_LOAD_NODES nodes are built, this one included. */
+   SNMP_MIBObject *node = this;
+   uint32_t depth = 1, nodes = 1;
    for (;;)
    {
-      SNMP_MIBObject *node = open.back();
       int tag = file->GetByte();
       bool ok = true;
       switch (tag)
       {
          case MIB_TAG_OBJECT:
-            if (open.size() >= MIB_MAX_DEPTH)
-            {
-               ok = false;
+         {
+            SNMP_MIBObject *child = nullptr;
+            if (depth < MIB_MAX_DEPTH && nodes < MIB_MAX_LOAD_NODES)
+               child = new (std::nothrow) SNMP_MIBObject();
+            ok = (child != nullptr);
+            if (!ok)
                break;
-            }
-            {
-               SNMP_MIBObject *child = new SNMP_MIBObject();
-               node->AddChild(child);
-               open.push_back(child);
-            }
+            node->AddChild(child);
+            node = child;
+            depth++;
+            nodes++;
             break;
+         }
          case MIB_TAG_OBJECT | MIB_END_OF_TAG:
-            open.pop_back();
-            if (open.empty())
+            if (node == this)
                return 1;
+            node = node->m_parent;
+            depth--;
             break;
          case MIB_TAG_NAME:
          case MIB_TAG_DESCRIPTION:
@@ -260,7 +277,7 @@ int SNMP_MIBObject::ReadFromFile(ZFile *file)
       if (!ok)
       {
          /* A child that was not read completely is not kept. */
-         if (open.size() >= 2)
+         if (depth >= 2)
          {
             SNMP_MIBObject *partial = m_lastChild;
             m_lastChild = partial->m_prev;
@@ -277,31 +294,113 @@ int SNMP_MIBObject::ReadFromFile(ZFile *file)
 
 /* ---- Files ---- */
 
-/* Creates a new temporary file beside the target; returns it open for
-   writing with its name in tempName, or NULL. */
-static FILE *CreateTempFile(const char *target, std::string *tempName)
+#ifndef _WIN32
+#define MIB_MAX_LINKS 40 /* symbolic links followed from a name, as the kernel does */
+#endif
+
+/* The file that fileName names, symbolic links followed (a link to a file
+   that does not exist yet names the file to create), in a new malloc block;
+   NULL for a chain of links that does not end, or no memory. */
+static char *ResolveTarget(const char *fileName)
 {
+   char *path = zb_strdup(fileName);
+#ifndef _WIN32
+   for (int i = 0; path != nullptr && i < MIB_MAX_LINKS; i++)
+   {
+      struct stat st;
+      if (lstat(path, &st) != 0 || !S_ISLNK(st.st_mode))
+         return path;
+      char link[4096];
+      ssize_t n = readlink(path, link, sizeof(link));
+      if (n < 0 || (size_t)n >= sizeof(link))
+         break;
+      /* A relative link is relative to the folder that holds it. */
+      const char *slash = strrchr(path, '/');
+      size_t dirLen = (link[0] == '/' || slash == nullptr) ? 0 : (size_t)(slash - path) + 1;
+      char *next = (char *)malloc(dirLen + (size_t)n + 1);
+      if (next == nullptr)
+         break;
+      memcpy(next, path, dirLen);
+      memcpy(next + dirLen, link, (size_t)n);
+      next[dirLen + (size_t)n] = 0;
+      free(path);
+      path = next;
+   }
+   free(path);
+   return nullptr;
+#else
+   return path;
+#endif
+}
+
+/* 1 when the existing regular file may be written, as opening it for
+   writing would tell (nothing is truncated). */
+static int CanWrite(const char *path)
+{
+#ifdef _WIN32
+   return _access(path, 2) == 0;
+#else
+   int fd = open(path, O_WRONLY | O_NOCTTY | O_CLOEXEC);
+   if (fd < 0)
+      return 0;
+   close(fd);
+   return 1;
+#endif
+}
+
+/* Gives the new file at fd the owner, group and mode of the file it
+   replaces; 0 when that cannot be done. */
+static int KeepOwnerAndMode(int fd, const struct stat *keep)
+{
+#ifdef _WIN32
+   (void)fd;
+   (void)keep;
+   return 1;
+#else
+   struct stat now;
+   if (fstat(fd, &now) != 0)
+      return 0;
+   if ((now.st_uid != keep->st_uid || now.st_gid != keep->st_gid) &&
+       fchown(fd, keep->st_uid, keep->st_gid) != 0)
+      return 0;
+   return fchmod(fd, keep->st_mode & 07777) == 0;
+#endif
+}
+
+/* Creates a new temporary file beside the target, with the owner and mode
+   of keep when the target exists (keep non-NULL), else 0666 less the umask.
+   Returns it open for writing with its malloc'ed name in *tempName, or NULL
+   when no such file can be made. */
+static FILE *CreateTempFile(const char *target, const struct stat *keep, char **tempName)
+{
+   size_t size = strlen(target) + 48;
+   char *name = (char *)malloc(size);
+   if (name == nullptr)
+      return nullptr;
    for (int attempt = 0; attempt < 100; attempt++)
    {
-      char suffix[48];
-      snprintf(suffix, sizeof(suffix), ".tmp%d.%d.%u", (int)GetPid(), attempt,
-               (unsigned)((uintptr_t)tempName & 0xFFFF));
-      *tempName = std::string(target) + suffix;
+      snprintf(name, size, "%s.tmp%d.%d.%u", target, (int)GetPid(), attempt,
+               (unsigned)((uintptr_t)&size & 0xFFFF));
+      /* Made private first when it is to take an existing file's mode. */
+      int mode = (keep != nullptr) ? 0600 : 0666;
 #ifdef _WIN32
-      int fd = _open(tempName->c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, 0666);
+      int fd = _open(name, _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
 #else
-      int fd = open(tempName->c_str(), O_CREAT | O_EXCL | O_WRONLY, 0666);
+      int fd = open(name, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode);
 #endif
+      (void)mode;
       if (fd < 0)
       {
          if (errno == EEXIST)
             continue;
-         return nullptr;
+         break;
       }
+      FILE *f = nullptr;
+      if (keep == nullptr || KeepOwnerAndMode(fd, keep))
 #ifdef _WIN32
-      FILE *f = _fdopen(fd, "wb");
+         f = _fdopen(fd, "wb");
 #else
-      FILE *f = fdopen(fd, "wb");
+         f = fdopen(fd, "wb");
 #endif
       if (f == nullptr)
       {
@@ -310,10 +409,13 @@ static FILE *CreateTempFile(const char *target, std::string *tempName)
 #else
          close(fd);
 #endif
-         remove(tempName->c_str());
+         remove(name);
+         break;
       }
+      *tempName = name;
       return f;
    }
+   free(name);
    return nullptr;
 }
 
@@ -326,19 +428,49 @@ static int ReplaceFile(const char *from, const char *to)
 #endif
 }
 
-uint32_t SNMPSaveMIBTree(const char *fileName, SNMP_MIBObject *root, uint32_t flags)
+/* Where a save writes: the file itself, and the temporary file beside it
+   that replaces it at the end (NULL for a write in place). */
+struct SaveTarget
 {
-   if (fileName == nullptr || root == nullptr)
-      return SNMP_RC_FILE_IO_ERROR;
-   /* A tree the loader would refuse is not written. */
-   if (TreeDepth(root) > MIB_MAX_DEPTH)
-      return SNMP_RC_BAD_PARAMETERS;
+   char *path;
+   char *tempName;
+   FILE *file;
+};
 
-   std::string tempName;
-   FILE *f = CreateTempFile(fileName, &tempName);
-   if (f == nullptr)
+/* Opens the save's output. A regular file with one name (or none yet) is
+   replaced through a temporary file that keeps its owner and mode; where no
+   such file can be made (a folder the user cannot write, an owner that
+   cannot be kept), and for anything else (a file with several hard links, a
+   device, a pipe), the file is written in place. */
+static uint32_t OpenForSave(const char *fileName, SaveTarget *t)
+{
+   t->tempName = nullptr;
+   t->file = nullptr;
+   t->path = ResolveTarget(fileName);
+   if (t->path == nullptr)
       return SNMP_RC_FILE_IO_ERROR;
+   struct stat st;
+   bool exists = stat(t->path, &st) == 0;
+   if (exists && S_ISREG(st.st_mode))
+   {
+      /* A file the user may not write is not replaced either. */
+      if (!CanWrite(t->path))
+         return SNMP_RC_FILE_IO_ERROR;
+      if (st.st_nlink == 1)
+         t->file = CreateTempFile(t->path, &st, &t->tempName);
+   }
+   else if (!exists)
+   {
+      t->file = CreateTempFile(t->path, nullptr, &t->tempName);
+   }
+   if (t->file == nullptr)
+      t->file = fopen(t->path, "wb");
+   return (t->file != nullptr) ? SNMP_RC_SUCCESS : SNMP_RC_FILE_IO_ERROR;
+}
 
+/* Writes header and body to f and closes it. */
+static uint32_t WriteTree(FILE *f, SNMP_MIBObject *root, uint32_t flags)
+{
    uint8_t header[MIB_HEADER_SIZE];
    memcpy(header, MIB_MAGIC, 6);
    header[6] = MIB_HEADER_SIZE;
@@ -348,19 +480,45 @@ uint32_t SNMPSaveMIBTree(const char *fileName, SNMP_MIBObject *root, uint32_t fl
    PutBE32(header + 12, (uint32_t)time(nullptr));
    bool ok = fwrite(header, 1, MIB_HEADER_SIZE, f) == MIB_HEADER_SIZE;
 
-   ZFile *file = new ZFile(f, (flags & MIB_SAVE_COMPRESS) ? 1 : 0, 1);
+   ZFile *file = new (std::nothrow) ZFile(f, (flags & MIB_SAVE_COMPRESS) ? 1 : 0, 1);
+   if (file == nullptr)
+   {
+      fclose(f);
+      return SNMP_RC_FILE_IO_ERROR;
+   }
+   /* A body the loader would refuse is not written. */
+   file->SetLimit(MIB_MAX_LOAD_BYTES);
    if (ok)
       root->WriteToFile(file, flags);
    if (file->Close() != 0 || file->HasError())
       ok = false;
+   bool tooLarge = file->OverLimit();
    delete file;
+   return tooLarge ? SNMP_RC_BAD_PARAMETERS : ok ? SNMP_RC_SUCCESS : SNMP_RC_FILE_IO_ERROR;
+}
 
-   if (!ok || ReplaceFile(tempName.c_str(), fileName) != 0)
-   {
-      remove(tempName.c_str());
+uint32_t SNMPSaveMIBTree(const char *fileName, SNMP_MIBObject *root, uint32_t flags)
+{
+   if (fileName == nullptr || root == nullptr)
       return SNMP_RC_FILE_IO_ERROR;
+   /* A tree the loader would refuse is not written. */
+   if (!TreeLoadable(root))
+      return SNMP_RC_BAD_PARAMETERS;
+
+   SaveTarget target;
+   uint32_t rc = OpenForSave(fileName, &target);
+   if (rc == SNMP_RC_SUCCESS)
+      rc = WriteTree(target.file, root, flags);
+   if (target.tempName != nullptr)
+   {
+      if (rc == SNMP_RC_SUCCESS && ReplaceFile(target.tempName, target.path) != 0)
+         rc = SNMP_RC_FILE_IO_ERROR;
+      if (rc != SNMP_RC_SUCCESS)
+         remove(target.tempName);
    }
-   return SNMP_RC_SUCCESS;
+   free(target.tempName);
+   free(target.path);
+   return rc;
 }
 
 /* Opens a MIB file and reads its header; SNMP_RC_SUCCESS leaves it open. */
@@ -396,14 +554,21 @@ uint32_t SNMPLoadMIBTree(const char *fileName, SNMP_MIBObject **root)
       fclose(f);
       return SNMP_RC_FILE_IO_ERROR;
    }
-   ZFile *file = new ZFile(f, (flags & MIB_SAVE_COMPRESS) ? 1 : 0, 0);
-   if (file->GetByte() != MIB_TAG_OBJECT)
+   /* Allocation failure anywhere in a load is bad data, never an abort. */
+   ZFile *file = new (std::nothrow) ZFile(f, (flags & MIB_SAVE_COMPRESS) ? 1 : 0, 0);
+   if (file == nullptr)
+   {
+      fclose(f);
+      return SNMP_RC_BAD_FILE_DATA;
+   }
+   file->SetLimit(MIB_MAX_LOAD_BYTES);
+   SNMP_MIBObject *tree = nullptr;
+   if (file->GetByte() != MIB_TAG_OBJECT || (tree = new (std::nothrow) SNMP_MIBObject()) == nullptr)
    {
       rc = SNMP_RC_BAD_FILE_DATA;
    }
    else
    {
-      SNMP_MIBObject *tree = new SNMP_MIBObject();
       /* A compressed body must also end intact: its checksum covers the tree. */
       if (tree->ReadFromFile(file) && file->VerifyEnd())
       {
