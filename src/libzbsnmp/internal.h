@@ -260,5 +260,8 @@ struct ZbMibExtra
 };
 /* Frees the fields and the record itself (NULL is allowed). */
 void ZbMibExtraFree(ZbMibExtra *extra);
+/* The node's record in *slot, made (all fields absent) on first use; NULL
+   when it cannot be allocated. */
+ZbMibExtra *ZbMibExtraGet(ZbMibExtra **slot);
 
 #endif

@@ -23,8 +23,7 @@ void ZbMibExtraFree(ZbMibExtra *extra)
    free(extra);
 }
 
-/* The node's record, made on first use; NULL when it cannot be allocated. */
-static ZbMibExtra *Fields(ZbMibExtra **slot)
+ZbMibExtra *ZbMibExtraGet(ZbMibExtra **slot)
 {
    if (*slot == nullptr)
       *slot = (ZbMibExtra *)calloc(1, sizeof(ZbMibExtra));
@@ -37,7 +36,7 @@ static void SetText(ZbMibExtra **slot, char *ZbMibExtra::*field, const char *tex
 {
    if (text == nullptr && *slot == nullptr)
       return;
-   ZbMibExtra *extra = Fields(slot);
+   ZbMibExtra *extra = ZbMibExtraGet(slot);
    if (extra == nullptr)
       return;
    char *copy = zb_strdup(text);
@@ -94,7 +93,7 @@ void SNMP_MIBObject::SetFixedLength(uint32_t length)
 {
    if (length == 0 && m_extra == nullptr)
       return;
-   ZbMibExtra *extra = Fields(&m_extra);
+   ZbMibExtra *extra = ZbMibExtraGet(&m_extra);
    if (extra != nullptr)
       extra->fixedLength = length;
 }
@@ -155,7 +154,7 @@ static int Grow(void **array, uint32_t count, size_t elementSize)
 
 int SNMP_MIBObject::AddEnum(int32_t value, const char *label)
 {
-   ZbMibExtra *extra = (label != nullptr) ? Fields(&m_extra) : nullptr;
+   ZbMibExtra *extra = (label != nullptr) ? ZbMibExtraGet(&m_extra) : nullptr;
    if (extra == nullptr || !Grow((void **)&extra->enums, extra->enumCount, sizeof(ZbMibEnum)))
       return 0;
    char *copy = zb_strdup(label);
@@ -184,7 +183,7 @@ bool SNMP_MIBObject::IsIndexImplied() const
 
 int SNMP_MIBObject::AddIndex(const char *name)
 {
-   ZbMibExtra *extra = (name != nullptr) ? Fields(&m_extra) : nullptr;
+   ZbMibExtra *extra = (name != nullptr) ? ZbMibExtraGet(&m_extra) : nullptr;
    if (extra == nullptr ||
        !Grow((void **)&extra->indexNames, extra->indexCount, sizeof(char *)))
       return 0;
@@ -199,7 +198,7 @@ void SNMP_MIBObject::SetIndexImplied(bool implied)
 {
    if (!implied && m_extra == nullptr)
       return;
-   ZbMibExtra *extra = Fields(&m_extra);
+   ZbMibExtra *extra = ZbMibExtraGet(&m_extra);
    if (extra != nullptr)
       extra->indexImplied = implied;
 }

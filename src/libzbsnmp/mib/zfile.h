@@ -44,6 +44,11 @@ public:
    /* True once any write, deflate or initialisation step has failed. */
    bool HasError() const { return m_error; }
 
+   /* Reading: whether the body may hold the optional-field tags of format
+      version 2 (the loader sets it from the header). Off by default. */
+   void SetExtended(bool extended) { m_extended = extended; }
+   bool Extended() const { return m_extended; }
+
 private:
    int GetByteSlow();
    int Refill();
@@ -60,6 +65,7 @@ private:
    uint8_t *m_readPos;
    bool m_error;
    bool m_streamEnded;
+   bool m_extended = false;
 };
 
 #endif
