@@ -445,7 +445,7 @@ void BuildTree(SNMP_MIBObject *root, bool descriptions, MibCompileResult *result
       SmiNode *top = smiGetNodeByOID(1, oid);
       if (top == nullptr || top->oidlen != 1 || top->oid[0] != arc)
          continue;
-      SNMP_MIBObject *object = new SNMP_MIBObject(arc, rootNames[arc]);
+      SNMP_MIBObject *object = new SNMP_MIBObject(arc, rootNames[arc], MIB_TYPE_OTHER, -1, -1, nullptr);
       root->AddChild(object);
       result->nodes++;
       stack.push_back({top, object});
@@ -472,10 +472,16 @@ void BuildTree(SNMP_MIBObject *root, bool descriptions, MibCompileResult *result
          if (i > 0 && arc == last)
             continue;   /* one node per OID */
          last = arc;
-         SmiNode *record = c;
-         if (c->name == nullptr || *c->name == 0)
+         /* The child calls give each child the record of the parent's module
+            where it has one; the OID's own first record is the one libsmi
+            prefers (SNMPv2-MIB's snmpInPkts over RFC1213-MIB's, whatever
+            module named the parent). */
+         SmiNode *record = smiGetNodeByOID(c->oidlen, c->oid);
+         if (record == nullptr || record->oidlen != c->oidlen)
+            record = c;
+         if (record->name == nullptr || *record->name == 0)
          {
-            SmiNode *named = NamedRecord(c);
+            SmiNode *named = NamedRecord(record);
             if (named != nullptr)
                record = named;
          }
@@ -556,13 +562,22 @@ int MibCompile(const std::vector<std::string> &inputs, const MibCompileOptions &
    smiSetPath(links.Path().c_str());
    smiSetErrorLevel(MIB_COMPILE_ERROR_LEVEL);
    smiSetErrorHandler(CollectMessage);
-   int flags = (smiGetFlags() & ~SMI_FLAG_RECURSIVE) | SMI_FLAG_ERRORS;
+   int flags = smiGetFlags() | SMI_FLAG_ERRORS;
    if (!options.descriptions)
       flags |= SMI_FLAG_NODESCR;
    smiSetFlags(flags);
+   /* Where modules define the same OID, libsmi keeps the record of the first
+      one read: current modules first, so that their definitions win over
+      the SMIv1 ones they replaced. */
+   std::vector<const MibModuleFile *> order;
    for (const MibModuleFile &m : result->modules)
-      if (smiLoadModule(m.module.c_str()) == nullptr)
-         result->failed.push_back(m.module);
+      order.push_back(&m);
+   std::stable_sort(order.begin(), order.end(), [](const MibModuleFile *a, const MibModuleFile *b) {
+      return a->loadRank < b->loadRank;
+   });
+   for (const MibModuleFile *m : order)
+      if (smiLoadModule(m->module.c_str()) == nullptr)
+         result->failed.push_back(m->module);
 
    result->tree.reset(new SNMP_MIBObject());
    BuildTree(result->tree.get(), options.descriptions, result);
