@@ -1,6 +1,6 @@
 // libzbsnmp and Net-SNMP's libnetsnmp side by side: the same work in the same
 // process, alternating. Prints each pair and its ratio (> 1: libzbsnmp faster).
-//   zbsnmp_bench [--short] [--fixtures DIR] [--mibs DIR]
+//   zbsnmp_bench [--short] [--mib-only] [--fixtures DIR] [--mibs DIR]
 #include <benchmark/benchmark.h>
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
@@ -9,6 +9,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -463,6 +464,101 @@ static int NetSnmpMibChild(const char *mibdirs)
    return 0;
 }
 
+// A command run as its own process: wall and CPU seconds, peak resident set.
+struct ProcessCost
+{
+   double wall = 0, cpu = 0;
+   long peakKiB = 0;
+   bool ok = false;
+};
+
+static ProcessCost RunMeasured(const std::string &command)
+{
+   ProcessCost cost;
+   auto t0 = Clock::now();
+   pid_t pid = fork();
+   if (pid == 0)
+   {
+      execl("/bin/sh", "sh", "-c", ("exec " + command + " 2>/dev/null").c_str(), (char *)nullptr);
+      _exit(127);
+   }
+   int status = 0;
+   struct rusage ru;
+   if (pid < 0 || wait4(pid, &status, 0, &ru) != pid)
+      return cost;
+   cost.wall = Seconds(Clock::now() - t0);
+   cost.cpu = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec +
+              ru.ru_stime.tv_usec / 1e6;
+   cost.peakKiB = ru.ru_maxrss;
+   cost.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+   return cost;
+}
+
+// zbsnmp mib compile of the modules, with and without descriptions, and the
+// load of the compiled tree (compressed, without descriptions) against
+// Net-SNMP's parse of the same modules (median netSnmpUs).
+static void MibCompileBench(const std::string &dir, const std::string &mibs, int rounds,
+                            double netSnmpUs)
+{
+   std::string compiled = dir + "/compiled.zbmib";
+   std::string inputs = " " + mibs + "/rfc " + mibs + "/net-snmp";
+   std::string tool = std::string(ZBSNMP_TOOL) + " mib compile -z ";
+   for (bool descriptions : {false, true})
+   {
+      std::vector<double> wall, cpu, peak;
+      bool ok = true;
+      for (int i = 0; i < rounds; i++)
+      {
+         ProcessCost c = RunMeasured(tool + (descriptions ? "" : "--no-descriptions ") + "-o " +
+                                     compiled + inputs);
+         ok = ok && c.ok;
+         wall.push_back(c.wall);
+         cpu.push_back(c.cpu);
+         peak.push_back((double)c.peakKiB);
+      }
+      if (!ok)
+      {
+         printf("| MIB compile | failed (no libsmi in this build?) | | |\n");
+         return;
+      }
+      printf("| MIB compile, 463 modules, %s descriptions (zbsnmp mib compile -z) | %.3f s wall, "
+             "%.3f s CPU, %.1f MiB peak | | |\n",
+             descriptions ? "with" : "without", MedianOf(wall), MedianOf(cpu),
+             MedianOf(peak) / 1024);
+   }
+   // The file of the last round has descriptions: compile the one to load.
+   if (!RunMeasured(tool + "--no-descriptions -o " + compiled + inputs).ok)
+      return;
+   std::vector<double> loads;
+   SNMP_MIBObject *t = nullptr;
+   uint32_t rc = SNMPLoadMIBTree(compiled.c_str(), &t);   // warm-up
+   uint64_t nodes = 0;
+   std::vector<SNMP_MIBObject *> stack = {t};
+   while (t != nullptr && !stack.empty())
+   {
+      SNMP_MIBObject *n = stack.back();
+      stack.pop_back();
+      nodes++;
+      for (SNMP_MIBObject *c = n->FirstChild(); c; c = c->Next())
+         stack.push_back(c);
+   }
+   delete t;
+   for (int i = 0; rc == SNMP_RC_SUCCESS && i < rounds * 4; i++)
+   {
+      t = nullptr;
+      auto t0 = Clock::now();
+      SNMPLoadMIBTree(compiled.c_str(), &t);
+      loads.push_back(Seconds(Clock::now() - t0) * 1e6);
+      delete t;
+   }
+   std::ifstream f(compiled, std::ios::binary | std::ios::ate);
+   double load = MedianOf(loads);
+   printf("| MIB load, compiled tree, %llu nodes, compressed, no descriptions (%lld bytes) | %.0f us "
+          "(%.3f us/node) | Net-SNMP parsing the modules: %.0f us | %.1fx |\n",
+          (unsigned long long)nodes, (long long)f.tellg(), load, load / (nodes ? nodes : 1),
+          netSnmpUs, netSnmpUs / load);
+}
+
 static void MibBench(const std::string &self, const std::string &fixtures, const std::string &mibs,
                      int rounds)
 {
@@ -542,6 +638,7 @@ static void MibBench(const std::string &self, const std::string &fixtures, const
    printf("| MIB save, plain / compressed | %.0f us / %.0f us (%.3f / %.3f us/node) | | |\n",
           MedianOf(savePlain), MedianOf(saveComp), MedianOf(savePlain) / nodes,
           MedianOf(saveComp) / nodes);
+   MibCompileBench(dir, mibs, rounds, ns);
    std::string rm = "rm -rf " + dir;
    if (system(rm.c_str()) != 0)
       fprintf(stderr, "could not remove %s\n", dir.c_str());
@@ -551,7 +648,7 @@ int main(int argc, char **argv)
 {
    if (argc == 3 && !strcmp(argv[1], "--netsnmp-mib-load"))
       return NetSnmpMibChild(argv[2]);
-   bool quick = false;
+   bool quick = false, mibOnly = false;
    std::string fixtures = std::string(ZBSNMP_SOURCE_DIR) + "/../shared/fixtures";
    std::string mibs = std::string(ZBSNMP_SOURCE_DIR) + "/../shared/mibs";
    std::string messagesFile = std::string(ZBSNMP_SOURCE_DIR) + "/bench/data/bench-messages.tsv";
@@ -563,6 +660,14 @@ int main(int argc, char **argv)
          fixtures = argv[++i];
       else if (!strcmp(argv[i], "--mibs") && i + 1 < argc)
          mibs = argv[++i];
+      else if (!strcmp(argv[i], "--mib-only"))
+         mibOnly = true;
+   }
+   if (mibOnly)
+   {
+      printf("## MIB trees\n\n| measurement | libzbsnmp | Net-SNMP | ratio |\n|---|---|---|---|\n");
+      MibBench(argv[0], fixtures, mibs, quick ? 1 : 5);
+      return 0;
    }
    NetSnmpInit();
 

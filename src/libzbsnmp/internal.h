@@ -263,5 +263,9 @@ void ZbMibExtraFree(ZbMibExtra *extra);
 /* The node's record in *slot, made (all fields absent) on first use; NULL
    when it cannot be allocated. */
 ZbMibExtra *ZbMibExtraGet(ZbMibExtra **slot);
+/* Append a named number or an index name that the record takes over (a
+   malloc block, freed on failure); 0 when it cannot be stored. */
+int ZbMibAddEnumTaking(ZbMibExtra **slot, int32_t value, char *label);
+int ZbMibAddIndexTaking(ZbMibExtra **slot, char *name);
 
 #endif

@@ -310,14 +310,14 @@ static int ReadOptionalField(ZFile *file, int tag, SNMP_MIBObject *node, ZbMibEx
          }
          break;
       case MIB_TAG_ENUM:
-         /* An empty label stays an empty label: named numbers have no "none". */
-         ok = ReadNumber(file, 4, &number) && ReadString(file, &text) &&
-              node->AddEnum((int32_t)number, (text != nullptr) ? text : "");
-         free(text);
-         break;
       case MIB_TAG_INDEX:
-         ok = ReadString(file, &text) && node->AddIndex((text != nullptr) ? text : "");
-         free(text);
+         /* An empty label or name stays empty: these fields have no "none". */
+         ok = (tag == MIB_TAG_INDEX || ReadNumber(file, 4, &number)) && ReadString(file, &text);
+         if (ok && text == nullptr)
+            ok = (text = zb_strdup("")) != nullptr;
+         if (ok)
+            ok = (tag == MIB_TAG_ENUM) ? ZbMibAddEnumTaking(slot, (int32_t)number, text)
+                                       : ZbMibAddIndexTaking(slot, text);
          break;
       case MIB_TAG_IMPLIED:
       {

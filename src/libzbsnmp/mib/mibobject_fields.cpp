@@ -152,18 +152,26 @@ static int Grow(void **array, uint32_t count, size_t elementSize)
    return 1;
 }
 
-int SNMP_MIBObject::AddEnum(int32_t value, const char *label)
+int ZbMibAddEnumTaking(ZbMibExtra **slot, int32_t value, char *label)
 {
-   ZbMibExtra *extra = (label != nullptr) ? ZbMibExtraGet(&m_extra) : nullptr;
+   ZbMibExtra *extra = (label != nullptr) ? ZbMibExtraGet(slot) : nullptr;
    if (extra == nullptr || !Grow((void **)&extra->enums, extra->enumCount, sizeof(ZbMibEnum)))
+   {
+      free(label);
       return 0;
-   char *copy = zb_strdup(label);
-   if (copy == nullptr)
-      return 0;
+   }
    extra->enums[extra->enumCount].value = value;
-   extra->enums[extra->enumCount].label = copy;
+   extra->enums[extra->enumCount].label = label;
    extra->enumCount++;
    return 1;
+}
+
+int SNMP_MIBObject::AddEnum(int32_t value, const char *label)
+{
+   if (label == nullptr)
+      return 0;
+   char *copy = zb_strdup(label);
+   return (copy != nullptr) ? ZbMibAddEnumTaking(&m_extra, value, copy) : 0;
 }
 
 uint32_t SNMP_MIBObject::IndexCount() const
@@ -181,17 +189,24 @@ bool SNMP_MIBObject::IsIndexImplied() const
    return m_extra != nullptr && m_extra->indexImplied;
 }
 
+int ZbMibAddIndexTaking(ZbMibExtra **slot, char *name)
+{
+   ZbMibExtra *extra = (name != nullptr) ? ZbMibExtraGet(slot) : nullptr;
+   if (extra == nullptr || !Grow((void **)&extra->indexNames, extra->indexCount, sizeof(char *)))
+   {
+      free(name);
+      return 0;
+   }
+   extra->indexNames[extra->indexCount++] = name;
+   return 1;
+}
+
 int SNMP_MIBObject::AddIndex(const char *name)
 {
-   ZbMibExtra *extra = (name != nullptr) ? ZbMibExtraGet(&m_extra) : nullptr;
-   if (extra == nullptr ||
-       !Grow((void **)&extra->indexNames, extra->indexCount, sizeof(char *)))
+   if (name == nullptr)
       return 0;
    char *copy = zb_strdup(name);
-   if (copy == nullptr)
-      return 0;
-   extra->indexNames[extra->indexCount++] = copy;
-   return 1;
+   return (copy != nullptr) ? ZbMibAddIndexTaking(&m_extra, copy) : 0;
 }
 
 void SNMP_MIBObject::SetIndexImplied(bool implied)
