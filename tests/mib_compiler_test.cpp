@@ -23,20 +23,6 @@ namespace fs = std::filesystem;
 
 const std::string kMibs = std::string(ZBSNMP_SOURCE_DIR) + "/mibs";
 
-std::string ReadText(const std::string &path)
-{
-   std::ifstream in(path, std::ios::binary);
-   std::stringstream ss;
-   ss << in.rdbuf();
-   return ss.str();
-}
-
-void WriteText(const std::string &path, const std::string &text)
-{
-   std::ofstream out(path, std::ios::binary);
-   out << text;
-}
-
 TEST(MibModuleIndex, NamesInText)
 {
    struct Case
@@ -69,11 +55,11 @@ TEST(MibModuleIndex, FoldersByModuleName)
    std::string dir = TempDir();
    fs::create_directories(dir + "/sub/deeper");
    fs::create_directories(dir + "/.hidden");
-   WriteText(dir + "/lldp.mib", "LLDP-MIB DEFINITIONS ::= BEGIN END\n");
-   WriteText(dir + "/sub/deeper/two.txt", "A-MIB DEFINITIONS ::= BEGIN END\nB-MIB DEFINITIONS ::= BEGIN END\n");
-   WriteText(dir + "/sub/again.my", "LLDP-MIB DEFINITIONS ::= BEGIN END\n");
-   WriteText(dir + "/.hidden/C-MIB", "C-MIB DEFINITIONS ::= BEGIN END\n");
-   WriteText(dir + "/README", "no module here\n");
+   WriteFileText(dir + "/lldp.mib", "LLDP-MIB DEFINITIONS ::= BEGIN END\n");
+   WriteFileText(dir + "/sub/deeper/two.txt", "A-MIB DEFINITIONS ::= BEGIN END\nB-MIB DEFINITIONS ::= BEGIN END\n");
+   WriteFileText(dir + "/sub/again.my", "LLDP-MIB DEFINITIONS ::= BEGIN END\n");
+   WriteFileText(dir + "/.hidden/C-MIB", "C-MIB DEFINITIONS ::= BEGIN END\n");
+   WriteFileText(dir + "/README", "no module here\n");
    std::vector<MibModuleFile> modules;
    std::vector<std::string> duplicates;
    std::string error;
@@ -316,14 +302,14 @@ std::string BaseModules()
 TEST(MibCompiler, SyntaxErrorCostsOnlyTheDefinitionsAroundIt)
 {
    std::string base = BaseModules();
-   std::string text = ReadText(kMibs + "/rfc/IF-MIB.txt");
+   std::string text = ReadFileText(kMibs + "/rfc/IF-MIB.txt");
    const std::string anchor = "ifMtu OBJECT-TYPE\n    SYNTAX      Integer32";
    size_t at = text.find(anchor);
    ASSERT_NE(at, std::string::npos);
    text.replace(at, anchor.size(), "ifMtu OBJECT-TYPE\n    SYNTAX      Integer32 ((((");
    size_t line = 1 + std::count(text.begin(), text.begin() + at, '\n');
    std::string dir = TempDir();
-   WriteText(dir + "/IF-MIB.txt", text);
+   WriteFileText(dir + "/IF-MIB.txt", text);
    MibCompileOptions options;
    MibCompileResult result;
    ASSERT_EQ(MibCompile({base, dir}, options, &result), 1) << result.error;
@@ -371,7 +357,7 @@ TEST(MibCompiler, DamagedModulesNeverCrash)
    size_t compiles = 0;
    for (const Victim &v : victims)
    {
-      std::string text = ReadText(kMibs + "/" + v.file);
+      std::string text = ReadFileText(kMibs + "/" + v.file);
       ASSERT_FALSE(text.empty());
       std::string name = fs::path(v.file).filename().string();
       std::vector<std::string> damaged;
@@ -391,7 +377,7 @@ TEST(MibCompiler, DamagedModulesNeverCrash)
          // The damaged copy stands in for the base modules' own copy.
          std::string victimDir = dir + "/" + std::to_string(compiles);
          fs::create_directories(victimDir);
-         WriteText(victimDir + "/" + name, damaged[i]);
+         WriteFileText(victimDir + "/" + name, damaged[i]);
          MibCompileOptions options;
          options.descriptions = (i % 2) == 0;
          MibCompileResult result;
@@ -414,7 +400,7 @@ TEST(MibCompiler, DamagedModulesNeverCrash)
 TEST(MibCompiler, NothingToCompile)
 {
    std::string dir = TempDir();
-   WriteText(dir + "/README", "no modules\n");
+   WriteFileText(dir + "/README", "no modules\n");
    MibCompileOptions options;
    MibCompileResult result;
    EXPECT_EQ(MibCompile({dir}, options, &result), 0);

@@ -167,6 +167,18 @@ static bool ReadWord(const std::vector<std::string> &f, size_t column, int (*res
    return *out >= 0;
 }
 
+// The save options of build and compile; false for any other argument.
+static bool SaveOption(const std::string &a, uint32_t *flags)
+{
+   if (a == "-z")
+      *flags |= MIB_SAVE_COMPRESS;
+   else if (a == "--no-descriptions")
+      *flags |= MIB_SAVE_NO_DESCRIPTIONS;
+   else
+      return false;
+   return true;
+}
+
 static int CmdMibBuild(int argc, char **argv)
 {
    uint32_t flags = 0;
@@ -174,11 +186,9 @@ static int CmdMibBuild(int argc, char **argv)
    for (int i = 0; i < argc; i++)
    {
       std::string a = argv[i];
-      if (a == "-z")
-         flags |= MIB_SAVE_COMPRESS;
-      else if (a == "--no-descriptions")
-         flags |= MIB_SAVE_NO_DESCRIPTIONS;
-      else if (!a.empty() && a[0] == '-')
+      if (SaveOption(a, &flags))
+         continue;
+      if (!a.empty() && a[0] == '-')
          return UsageError("unknown option " + a, "mib");
       else
          files.push_back(a);
@@ -254,11 +264,9 @@ static int CmdMibCompile(int argc, char **argv)
    for (int i = 0; i < argc; i++)
    {
       std::string a = argv[i];
-      if (a == "-z")
-         flags |= MIB_SAVE_COMPRESS;
-      else if (a == "--no-descriptions")
-         flags |= MIB_SAVE_NO_DESCRIPTIONS;
-      else if (a == "-v")
+      if (SaveOption(a, &flags))
+         continue;
+      if (a == "-v")
          verbose = true;
       else if (a == "-o" && i + 1 < argc)
          output = argv[++i];
