@@ -44,7 +44,8 @@ static bool IsIdentifierChar(char c)
 std::vector<std::string> MibModuleNamesIn(const char *text, size_t length)
 {
    std::vector<std::string> names;
-   std::string previous;   /* the last identifier, "" after anything else but an OID value */
+   /* The last identifier (empty after anything else but an OID value). */
+   size_t previousStart = 0, previousLength = 0;
    size_t i = 0;
    while (i < length)
    {
@@ -70,7 +71,7 @@ std::vector<std::string> MibModuleNamesIn(const char *text, size_t length)
          while (i < length && text[i] != '"')
             i++;
          i++;
-         previous.clear();
+         previousLength = 0;
          continue;
       }
       if (c == '{')
@@ -87,22 +88,24 @@ std::vector<std::string> MibModuleNamesIn(const char *text, size_t length)
          size_t start = i;
          while (i < length && IsIdentifierChar(text[i]))
             i++;
-         std::string word(text + start, i - start);
-         if (word == "DEFINITIONS")
+         static const char kDefinitions[] = "DEFINITIONS";
+         if (i - start == sizeof(kDefinitions) - 1 && memcmp(text + start, kDefinitions, i - start) == 0)
          {
-            if (!previous.empty() && isupper((unsigned char)previous[0]) &&
+            std::string previous(text + previousStart, previousLength);
+            if (previousLength > 0 && isupper((unsigned char)previous[0]) &&
                 std::find(names.begin(), names.end(), previous) == names.end())
                names.push_back(previous);
-            previous.clear();
+            previousLength = 0;
          }
          else
          {
-            previous = word;
+            previousStart = start;
+            previousLength = i - start;
          }
          continue;
       }
       if (!isspace((unsigned char)c))
-         previous.clear();
+         previousLength = 0;
       i++;
    }
    return names;
