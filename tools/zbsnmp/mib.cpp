@@ -64,11 +64,7 @@ static int CmdMibInfo(const char *file)
    }
    time_t t = (time_t)timestamp;
    struct tm tmv;
-#ifdef _WIN32
-   gmtime_s(&tmv, &t);
-#else
    gmtime_r(&t, &tmv);
-#endif
    char when[32];
    strftime(when, sizeof(when), "%Y-%m-%dT%H:%M:%SZ", &tmv);
    std::string flagText;
