@@ -138,13 +138,18 @@ int SNMP_MIBObject::FindEnumValue(const char *label, int32_t *value) const
 }
 
 /* Makes room for one more element of an array that grows by doubling. */
+/* First capacity: most enumerations and indexes fit, so a loaded tree does
+   not reallocate its arrays element by element. */
+#define MIB_ARRAY_FIRST_CAPACITY 8u
+
 static int Grow(void **array, uint32_t count, size_t elementSize)
 {
    if (count >= 0x7FFFFFFF)
       return 0;
-   if (count != 0 && (count & (count - 1)) != 0)
-      return 1; /* not a power of two: room is left */
-   uint32_t capacity = (count == 0) ? 1 : count * 2;
+   /* The capacity is 8, 16, 32, ...: room is left unless count is one of them. */
+   if (count != 0 && (count < MIB_ARRAY_FIRST_CAPACITY || (count & (count - 1)) != 0))
+      return 1;
+   uint32_t capacity = (count == 0) ? MIB_ARRAY_FIRST_CAPACITY : count * 2;
    void *grown = realloc(*array, (size_t)capacity * elementSize);
    if (grown == nullptr)
       return 0;
