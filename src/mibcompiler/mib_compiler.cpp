@@ -577,18 +577,9 @@ int MibCompile(const std::vector<std::string> &inputs, const MibCompileOptions &
    if (!options.descriptions)
       flags |= SMI_FLAG_NODESCR;
    smiSetFlags(flags);
-   /* Where modules define the same OID, libsmi keeps the record of the first
-      one read: current modules first, so that their definitions win over
-      the SMIv1 ones they replaced. */
-   std::vector<const MibModuleFile *> order;
    for (const MibModuleFile &m : result->modules)
-      order.push_back(&m);
-   std::stable_sort(order.begin(), order.end(), [](const MibModuleFile *a, const MibModuleFile *b) {
-      return a->loadRank < b->loadRank;
-   });
-   for (const MibModuleFile *m : order)
-      if (smiLoadModule(m->module.c_str()) == nullptr)
-         result->failed.push_back(m->module);
+      if (smiLoadModule(m.module.c_str()) == nullptr)
+         result->failed.push_back(m.module);
 
    result->tree.reset(new SNMP_MIBObject());
    BuildTree(result->tree.get(), options.descriptions, result);

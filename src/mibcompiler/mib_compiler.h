@@ -18,10 +18,6 @@ struct MibModuleFile
 {
    std::string module;   /* the name after which DEFINITIONS ::= BEGIN follows */
    std::string path;     /* the file that holds it */
-   /* Where modules define the same OID, the first one read names it, so the
-      compiler reads current modules first: 0 for SMIv2 files that import
-      nothing from the SMIv1 modules, 1 for other SMIv2 files, 2 for SMIv1. */
-   int loadRank = 2;
 };
 
 /* The names of the modules defined in a module text, in order: every

@@ -142,20 +142,10 @@ static void IndexFile(const std::string &path, std::set<std::string> *known,
    std::string text;
    if (!ReadSmallFile(path, &text))
       return;
-   int rank = 2;
-   if (text.find("SNMPv2-SMI") != std::string::npos)
-   {
-      static const char *const smiv1[] = {"RFC1155-SMI", "RFC-1212", "RFC1212", "RFC1213-MIB",
-                                          "RFC-1213", "RFC1158-MIB", "RFC-1215"};
-      rank = 0;
-      for (const char *m : smiv1)
-         if (text.find(m) != std::string::npos)
-            rank = 1;
-   }
    for (const std::string &name : MibModuleNamesIn(text.data(), text.size()))
    {
       if (known->insert(name).second)
-         modules->push_back({name, path, rank});
+         modules->push_back({name, path});
       else
          duplicates->push_back(name + ": " + path);
    }
