@@ -100,6 +100,31 @@ TEST(MIBFileOptionalFields, ByteExactRecords)
    EXPECT_EQ(a->Type(), MIB_TYPE_OCTET_STRING);
 }
 
+// Loaded nodes share the module text they inherit; each node still owns
+// its field: changing or removing it touches no other node.
+TEST(MIBFileOptionalFields, InheritedModulesStayEachNodesOwn)
+{
+   Tree tree(SmallTree());
+   std::string path = TempDir() + "/share";
+   ASSERT_EQ(SNMPSaveMIBTree(path.c_str(), tree.get(), 0), 0u);
+   Tree back;
+   ASSERT_EQ(Load(path, &back), 0u);
+   SNMP_MIBObject *a = back->FirstChild(), *b = a->FirstChild();
+   ASSERT_STREQ(b->Module(), "M");
+   a->SetModule("IF-MIB");
+   EXPECT_STREQ(b->Module(), "M");
+   b->SetModule(b->Module());   // its own (shared) text
+   EXPECT_STREQ(b->Module(), "M");
+   a->SetModule(nullptr);
+   b->SetModule(nullptr);
+   EXPECT_EQ(a->Module(), nullptr);
+   EXPECT_EQ(b->Module(), nullptr);
+   // And a tree whose nodes still share is freed once (the sanitizer build checks).
+   Tree again;
+   ASSERT_EQ(Load(path, &again), 0u);
+   EXPECT_STREQ(again->FirstChild()->FirstChild()->Module(), "M");
+}
+
 // A tree without optional fields is written as today's version 1, byte for
 // byte, whatever flag bits the caller passes; also when a field was set and
 // cleared again.

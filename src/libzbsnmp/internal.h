@@ -247,7 +247,7 @@ struct ZbMibEnum
 };
 struct ZbMibExtra
 {
-   char *module;
+   char *module;           /* shared between nodes: see ZbMibShareModule */
    char *textualConvention;
    char *displayHint;
    char *units;
@@ -267,5 +267,9 @@ ZbMibExtra *ZbMibExtraGet(ZbMibExtra **slot);
    malloc block, freed on failure); 0 when it cannot be stored. */
 int ZbMibAddEnumTaking(ZbMibExtra **slot, int32_t value, char *label);
 int ZbMibAddIndexTaking(ZbMibExtra **slot, char *name);
+/* Gives the record the module text of another node (module is what that
+   node's Module() returned, or NULL to remove the field), shared with it
+   rather than copied; 0 when it cannot be stored. */
+int ZbMibShareModule(ZbMibExtra **slot, const char *module);
 
 #endif

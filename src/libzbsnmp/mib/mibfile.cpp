@@ -289,13 +289,22 @@ static int ReadOptionalField(ZFile *file, int tag, SNMP_MIBObject *node, ZbMibEx
    switch (tag)
    {
       case MIB_TAG_MODULE:
+         ok = ReadString(file, &text);
+         if (ok)
+         {
+            /* Through a node of its own, so that its children can share it. */
+            node->SetModule(text);
+            ok = text == nullptr ? node->Module() == nullptr
+                                 : (node->Module() != nullptr && strcmp(node->Module(), text) == 0);
+            free(text);
+         }
+         break;
       case MIB_TAG_TEXTUAL_CONVENTION:
       case MIB_TAG_DISPLAY_HINT:
       case MIB_TAG_UNITS:
       {
-         char *ZbMibExtra::*field = (tag == MIB_TAG_MODULE) ? &ZbMibExtra::module
-                                    : (tag == MIB_TAG_TEXTUAL_CONVENTION)
-                                        ? &ZbMibExtra::textualConvention
+         char *ZbMibExtra::*field = (tag == MIB_TAG_TEXTUAL_CONVENTION)
+                                       ? &ZbMibExtra::textualConvention
                                     : (tag == MIB_TAG_DISPLAY_HINT) ? &ZbMibExtra::displayHint
                                                                     : &ZbMibExtra::units;
          ok = ReadString(file, &text) && StoreOptionalText(slot, field, text);
@@ -359,10 +368,7 @@ int SNMP_MIBObject::ReadFromFile(ZFile *file)
                open.push_back(child);
                /* Version 2: a record starts with its parent's module. */
                if (file->Extended() && node->Module() != nullptr)
-               {
-                  child->SetModule(node->Module());
-                  ok = child->Module() != nullptr;
-               }
+                  ok = ZbMibShareModule(&child->m_extra, node->Module()) != 0;
             }
             break;
          case MIB_TAG_OBJECT | MIB_END_OF_TAG:

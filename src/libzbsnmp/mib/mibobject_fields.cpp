@@ -4,13 +4,45 @@
    that a tree without them costs one pointer per node. */
 #include "internal.h"
 
+#include <stddef.h>
 #include <string.h>
+
+/* A node's module text lives in a block with a count of the nodes that use
+   it: the nodes of a loaded tree share their parent's instead of a copy each. */
+struct ZbSharedText
+{
+   uint32_t users;
+   char text[1];
+};
+
+static ZbSharedText *SharedBlock(const char *text)
+{
+   return (ZbSharedText *)(void *)(const_cast<char *>(text) - offsetof(ZbSharedText, text));
+}
+
+/* A new block holding a copy of text; NULL when it cannot be allocated. */
+static char *SharedTextNew(const char *text)
+{
+   size_t length = strlen(text);
+   ZbSharedText *block = (ZbSharedText *)malloc(offsetof(ZbSharedText, text) + length + 1);
+   if (block == nullptr)
+      return nullptr;
+   block->users = 1;
+   memcpy(block->text, text, length + 1);
+   return block->text;
+}
+
+static void SharedTextRelease(char *text)
+{
+   if (text != nullptr && --SharedBlock(text)->users == 0)
+      free(SharedBlock(text));
+}
 
 void ZbMibExtraFree(ZbMibExtra *extra)
 {
    if (extra == nullptr)
       return;
-   free(extra->module);
+   SharedTextRelease(extra->module);
    free(extra->textualConvention);
    free(extra->displayHint);
    free(extra->units);
@@ -51,7 +83,44 @@ const char *SNMP_MIBObject::Module() const
 
 void SNMP_MIBObject::SetModule(const char *module)
 {
-   SetText(&m_extra, &ZbMibExtra::module, module);
+   if (module == nullptr && m_extra == nullptr)
+      return;
+   ZbMibExtra *extra = ZbMibExtraGet(&m_extra);
+   if (extra == nullptr)
+      return;
+   char *copy = (module != nullptr) ? SharedTextNew(module) : nullptr;   /* before the release */
+   if (module != nullptr && copy == nullptr)
+      return;
+   SharedTextRelease(extra->module);
+   extra->module = copy;
+}
+
+int ZbMibShareModule(ZbMibExtra **slot, const char *module)
+{
+   if (module == nullptr && *slot == nullptr)
+      return 1;
+   ZbMibExtra *extra = ZbMibExtraGet(slot);
+   if (extra == nullptr)
+      return 0;
+   char *shared = nullptr;
+   if (module != nullptr)
+   {
+      ZbSharedText *block = SharedBlock(module);
+      if (block->users == UINT32_MAX)
+      {
+         shared = SharedTextNew(module);   /* a count that would overflow: a copy of its own */
+         if (shared == nullptr)
+            return 0;
+      }
+      else
+      {
+         block->users++;
+         shared = block->text;
+      }
+   }
+   SharedTextRelease(extra->module);
+   extra->module = shared;
+   return 1;
 }
 
 const char *SNMP_MIBObject::TextualConvention() const
