@@ -77,7 +77,8 @@ v2=$(grep -o 'trap OID [^ ]*, generic [0-9]*' "$work/v2.txt")
 echo "v1 and v2c: $v1"
 
 step "Compiling the MIB modules of mibs/ (463 IETF, IANA and Net-SNMP modules) into a tree file"
-(set -x; "$Z" mib compile -z -o "$work/mibs.zbmib" mibs) 2>&1 | tail -4
+echo "+ $Z mib compile -z -o $work/mibs.zbmib mibs   (the last lines of its report)"
+"$Z" mib compile -z -o "$work/mibs.zbmib" mibs 2>&1 | tail -3
 (set -x; "$Z" mib info "$work/mibs.zbmib")
 echo "The interfaces table as the compiled tree has it (mib export: OID, name, type, access, status, module):"
 (set -x; "$Z" mib export "$work/mibs.zbmib") >"$work/tree.tsv"
