@@ -27,6 +27,9 @@
 #define MIB_COMPILE_MAX_NODES 4000000u
 /* AUGMENTS chains followed to the row that has the INDEX. */
 #define MIB_MAX_AUGMENTS 16
+/* Unnamed records looked up in every module (real sets have a handful; a
+   damaged one could have thousands, each a pass over all modules). */
+#define MIB_MAX_NAME_LOOKUPS 1024
 
 namespace
 {
@@ -462,6 +465,7 @@ void BuildTree(SNMP_MIBObject *root, bool descriptions, MibCompileResult *result
       stack.push_back({top, object});
    }
    std::vector<SmiNode *> children;
+   uint32_t lookups = 0;
    while (!stack.empty() && result->nodes < MIB_COMPILE_MAX_NODES)
    {
       Pending item = stack.back();
@@ -490,13 +494,18 @@ void BuildTree(SNMP_MIBObject *root, bool descriptions, MibCompileResult *result
          SmiNode *record = smiGetNodeByOID(c->oidlen, c->oid);
          if (record == nullptr || record->oidlen != c->oidlen)
             record = c;
-         if (record->name == nullptr || *record->name == 0)
+         bool named = record->name != nullptr && *record->name != 0;
+         if (!named && lookups < MIB_MAX_NAME_LOOKUPS)
          {
-            SmiNode *named = NamedRecord(record);
-            if (named != nullptr)
-               record = named;
+            lookups++;
+            SmiNode *other = NamedRecord(record);
+            if (other != nullptr)
+            {
+               record = other;
+               named = true;
+            }
          }
-         SNMP_MIBObject *object = new SNMP_MIBObject(arc, (record->name && *record->name) ? record->name : nullptr);
+         SNMP_MIBObject *object = new SNMP_MIBObject(arc, named ? record->name : nullptr);
          FillNode(record, object, descriptions);
          item.object->AddChild(object);
          result->nodes++;
