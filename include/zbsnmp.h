@@ -141,6 +141,11 @@ typedef int SNMP_SOCKET;
 /* MIB tree file save flags */
 #define MIB_SAVE_COMPRESS        0x0001
 #define MIB_SAVE_NO_DESCRIPTIONS 0x0002
+/* Header flag of format version 2: the body holds the nodes' optional fields
+   (module, textual convention, named numbers, INDEX, ...). SNMPSaveMIBTree
+   sets it itself when the tree has any and clears it otherwise, whatever the
+   flags passed; a tree without optional fields saves as format version 1. */
+#define MIB_FILE_OPTIONAL_FIELDS 0x0004
 
 /* The vocabulary of SNMP_MIBObject's type, access and status, as the MIB
    compiler fills them (-1 stays "not set"; a tree built by hand may use its

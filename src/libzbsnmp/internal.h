@@ -321,7 +321,7 @@ struct ZbMibEnum
 };
 struct ZbMibExtra
 {
-   char *module;
+   char *module;           /* shared between nodes: see ZbMibShareModule */
    char *textualConvention;
    char *displayHint;
    char *units;
@@ -334,5 +334,16 @@ struct ZbMibExtra
 };
 /* Frees the fields and the record itself (NULL is allowed). */
 void ZbMibExtraFree(ZbMibExtra *extra);
+/* The node's record in *slot, made (all fields absent) on first use; NULL
+   when it cannot be allocated. */
+ZbMibExtra *ZbMibExtraGet(ZbMibExtra **slot);
+/* Append a named number or an index name that the record takes over (a
+   malloc block, freed on failure); 0 when it cannot be stored. */
+int ZbMibAddEnumTaking(ZbMibExtra **slot, int32_t value, char *label);
+int ZbMibAddIndexTaking(ZbMibExtra **slot, char *name);
+/* Gives the record the module text of another node (module is what that
+   node's Module() returned, or NULL to remove the field), shared with it
+   rather than copied; 0 when it cannot be stored. */
+int ZbMibShareModule(ZbMibExtra **slot, const char *module);
 
 #endif

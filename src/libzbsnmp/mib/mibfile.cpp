@@ -24,6 +24,7 @@
 
 #define MIB_HEADER_SIZE 16
 #define MIB_FORMAT_VERSION 1
+#define MIB_FORMAT_VERSION_OPTIONAL_FIELDS 2   /* with MIB_FILE_OPTIONAL_FIELDS */
 #define MIB_MAX_STRING 0xFFFF
 
 static const char MIB_MAGIC[6] = {'Z', 'B', 'M', 'I', 'B', ' '};
@@ -39,21 +40,37 @@ enum MibTag
    MIB_TAG_BYTE_OID = 0x07,
    MIB_TAG_WORD_OID = 0x08,
    MIB_TAG_DWORD_OID = 0x09,
+   /* Optional fields, format version 2 only. */
+   MIB_TAG_MODULE = 0x0A,
+   MIB_TAG_TEXTUAL_CONVENTION = 0x0B,
+   MIB_TAG_DISPLAY_HINT = 0x0C,
+   MIB_TAG_UNITS = 0x0D,
+   MIB_TAG_FIXED_LENGTH = 0x0E,
+   MIB_TAG_ENUM = 0x0F,
+   MIB_TAG_INDEX = 0x10,
+   MIB_TAG_IMPLIED = 0x11,
    MIB_END_OF_TAG = 0x80,
 };
 
 /* ---- Writing ---- */
 
-static void WriteString(ZFile *file, uint8_t tag, const char *text)
+/* A 16-bit length and the text. Longer texts keep their first 65535 bytes,
+   the most a 16-bit length holds. */
+static void WriteStringBody(ZFile *file, const char *text)
 {
-   /* Longer texts keep their first 65535 bytes, the most a 16-bit length holds. */
    size_t len = (text != nullptr) ? strlen(text) : 0;
    if (len > MIB_MAX_STRING)
       len = MIB_MAX_STRING;
-   uint8_t hdr[3] = {tag, (uint8_t)(len >> 8), (uint8_t)len};
-   file->WriteBytes(hdr, 3);
+   uint8_t hdr[2] = {(uint8_t)(len >> 8), (uint8_t)len};
+   file->WriteBytes(hdr, 2);
    if (len > 0)
       file->WriteBytes(text, (int)len);
+}
+
+static void WriteString(ZFile *file, uint8_t tag, const char *text)
+{
+   file->PutByte(tag);
+   WriteStringBody(file, text);
    file->PutByte(tag | MIB_END_OF_TAG);
 }
 
@@ -63,7 +80,55 @@ static void WriteByteField(ZFile *file, uint8_t tag, int value)
    file->WriteBytes(field, 3);
 }
 
-static void WriteFields(ZFile *file, SNMP_MIBObject *node, uint32_t flags)
+static bool SameText(const char *a, const char *b)
+{
+   return (a == nullptr || b == nullptr) ? a == b : strcmp(a, b) == 0;
+}
+
+static bool HasOptionalFields(SNMP_MIBObject *node)
+{
+   return node->Module() != nullptr || node->TextualConvention() != nullptr ||
+          node->DisplayHint() != nullptr || node->Units() != nullptr ||
+          node->FixedLength() != 0 || node->EnumCount() != 0 || node->IndexCount() != 0 ||
+          node->IsIndexImplied();
+}
+
+/* The optional fields of format version 2. The module is left out where it
+   is the one the node inherits from its parent's record (inherited); a node
+   without a module under one with a module gets an empty module field. */
+static void WriteOptionalFields(ZFile *file, SNMP_MIBObject *node, const char *inherited)
+{
+   if (!SameText(node->Module(), inherited))
+      WriteString(file, MIB_TAG_MODULE, node->Module());
+   if (node->TextualConvention() != nullptr)
+      WriteString(file, MIB_TAG_TEXTUAL_CONVENTION, node->TextualConvention());
+   if (node->DisplayHint() != nullptr)
+      WriteString(file, MIB_TAG_DISPLAY_HINT, node->DisplayHint());
+   if (node->Units() != nullptr)
+      WriteString(file, MIB_TAG_UNITS, node->Units());
+   uint8_t field[6];
+   if (node->FixedLength() != 0)
+   {
+      field[0] = MIB_TAG_FIXED_LENGTH;
+      PutBE32(field + 1, node->FixedLength());
+      field[5] = MIB_TAG_FIXED_LENGTH | MIB_END_OF_TAG;
+      file->WriteBytes(field, 6);
+   }
+   for (uint32_t i = 0; i < node->EnumCount(); i++)
+   {
+      field[0] = MIB_TAG_ENUM;
+      PutBE32(field + 1, (uint32_t)node->EnumValue(i));
+      file->WriteBytes(field, 5);
+      WriteStringBody(file, node->EnumLabel(i));
+      file->PutByte(MIB_TAG_ENUM | MIB_END_OF_TAG);
+   }
+   for (uint32_t i = 0; i < node->IndexCount(); i++)
+      WriteString(file, MIB_TAG_INDEX, node->IndexName(i));
+   if (node->IsIndexImplied())
+      WriteByteField(file, MIB_TAG_IMPLIED, 1);
+}
+
+static void WriteFields(ZFile *file, SNMP_MIBObject *node, uint32_t flags, const char *inherited)
 {
    file->PutByte(MIB_TAG_OBJECT);
    WriteString(file, MIB_TAG_NAME, node->Name());
@@ -95,6 +160,8 @@ static void WriteFields(ZFile *file, SNMP_MIBObject *node, uint32_t flags)
    WriteByteField(file, MIB_TAG_TYPE, node->Type());
    if (!(flags & MIB_SAVE_NO_DESCRIPTIONS))
       WriteString(file, MIB_TAG_DESCRIPTION, node->Description());
+   if (flags & MIB_FILE_OPTIONAL_FIELDS)
+      WriteOptionalFields(file, node, inherited);
 }
 
 /* Walks the subtree of root depth first: enter(node) before its children,
@@ -133,7 +200,9 @@ void SNMP_MIBObject::WriteToFile(ZFile *file, uint32_t flags)
    int whole = WalkTree(
        this,
        [&](SNMP_MIBObject *node) {
-          WriteFields(file, node, flags);
+          /* A record starts with its parent's module: the reader knows no
+             parent above the record it starts from. */
+          WriteFields(file, node, flags, node == this ? nullptr : node->Parent()->Module());
           return true;
        },
        [&](SNMP_MIBObject *) { file->PutByte(MIB_TAG_OBJECT | MIB_END_OF_TAG); });
@@ -142,12 +211,19 @@ void SNMP_MIBObject::WriteToFile(ZFile *file, uint32_t flags)
 }
 
 /* 1 when a load would accept the tree: at most MIB_MAX_DEPTH levels and
-   MIB_MAX_LOAD_NODES nodes. */
-static int TreeLoadable(SNMP_MIBObject *root)
+   MIB_MAX_LOAD_NODES nodes; *optional tells whether any node has optional
+   fields. */
+static int TreeLoadable(SNMP_MIBObject *root, bool *optional)
 {
    uint32_t nodes = 0;
+   *optional = false;
    return WalkTree(
-       root, [&](SNMP_MIBObject *) { return ++nodes <= MIB_MAX_LOAD_NODES; },
+       root,
+       [&](SNMP_MIBObject *node) {
+          if (!*optional && HasOptionalFields(node))
+             *optional = true;
+          return ++nodes <= MIB_MAX_LOAD_NODES;
+       },
        [](SNMP_MIBObject *) {});
 }
 
@@ -158,15 +234,10 @@ static int ExpectTag(ZFile *file, int tag)
    return file->GetByte() == tag;
 }
 
-/* Reads a 16-bit length and the text; *out is NULL for length 0. Fails at
-   once when the data ends inside the string. */
-static int ReadString(ZFile *file, char **out)
+/* Reads n bytes of text into a new malloc block; *out is NULL for n = 0.
+   Fails at once when the data ends inside the text. */
+static int ReadText(ZFile *file, uint32_t n, char **out)
 {
-   int high = file->GetByte();
-   int low = file->GetByte();
-   if (high < 0 || low < 0)
-      return 0;
-   uint32_t n = ((uint32_t)high << 8) | (uint32_t)low;
    if (n == 0)
    {
       *out = nullptr;
@@ -185,6 +256,17 @@ static int ReadString(ZFile *file, char **out)
    return 1;
 }
 
+/* Reads a 16-bit length and the text; *out is NULL for length 0. */
+static int ReadString(ZFile *file, char **out)
+{
+   int high = file->GetByte();
+   int low = file->GetByte();
+   if (high < 0 || low < 0)
+      return 0;
+   uint32_t n = ((uint32_t)high << 8) | (uint32_t)low;
+   return ReadText(file, n, out);
+}
+
 static int ReadNumber(ZFile *file, int width, uint32_t *out)
 {
    uint8_t bytes[4];
@@ -195,6 +277,90 @@ static int ReadNumber(ZFile *file, int width, uint32_t *out)
       v = (v << 8) | bytes[i];
    *out = v;
    return 1;
+}
+
+/* Stores text (a malloc block, or NULL to remove the field) as an optional
+   text field, which takes it over; 0 when the node's record of optional
+   fields cannot be allocated (text is then freed). */
+static int StoreOptionalText(ZbMibExtra **slot, char *ZbMibExtra::*field, char *text)
+{
+   if (text == nullptr && *slot == nullptr)
+      return 1;
+   ZbMibExtra *extra = ZbMibExtraGet(slot);
+   if (extra == nullptr)
+   {
+      free(text);
+      return 0;
+   }
+   free(extra->*field);
+   extra->*field = text;
+   return 1;
+}
+
+/* Reads the value of an optional field after its opening tag, up to and
+   with its closing tag. */
+static int ReadOptionalField(ZFile *file, int tag, SNMP_MIBObject *node, ZbMibExtra **slot)
+{
+   char *text = nullptr;
+   uint32_t number = 0;
+   int ok;
+   switch (tag)
+   {
+      case MIB_TAG_MODULE:
+         ok = ReadString(file, &text);
+         if (ok)
+         {
+            /* Through a node of its own, so that its children can share it. */
+            node->SetModule(text);
+            ok = text == nullptr ? node->Module() == nullptr
+                                 : (node->Module() != nullptr && strcmp(node->Module(), text) == 0);
+            free(text);
+         }
+         break;
+      case MIB_TAG_TEXTUAL_CONVENTION:
+      case MIB_TAG_DISPLAY_HINT:
+      case MIB_TAG_UNITS:
+      {
+         char *ZbMibExtra::*field = (tag == MIB_TAG_TEXTUAL_CONVENTION)
+                                       ? &ZbMibExtra::textualConvention
+                                    : (tag == MIB_TAG_DISPLAY_HINT) ? &ZbMibExtra::displayHint
+                                                                    : &ZbMibExtra::units;
+         ok = ReadString(file, &text) && StoreOptionalText(slot, field, text);
+         break;
+      }
+      case MIB_TAG_FIXED_LENGTH:
+         ok = ReadNumber(file, 4, &number);
+         if (ok)
+         {
+            node->SetFixedLength(number);
+            ok = node->FixedLength() == number;
+         }
+         break;
+      case MIB_TAG_ENUM:
+      case MIB_TAG_INDEX:
+         /* An empty label or name stays empty: these fields have no "none". */
+         ok = (tag == MIB_TAG_INDEX || ReadNumber(file, 4, &number)) && ReadString(file, &text);
+         if (ok && text == nullptr)
+            ok = (text = zb_strdup("")) != nullptr;
+         if (ok)
+            ok = (tag == MIB_TAG_ENUM) ? ZbMibAddEnumTaking(slot, (int32_t)number, text)
+                                       : ZbMibAddIndexTaking(slot, text);
+         break;
+      case MIB_TAG_IMPLIED:
+      {
+         int value = file->GetByte();
+         ok = (value >= 0);
+         if (ok)
+         {
+            node->SetIndexImplied(value != 0);
+            ok = node->IsIndexImplied() == (value != 0);
+         }
+         break;
+      }
+      default:
+         return 0;
+   }
+   return ok && ExpectTag(file, tag | MIB_END_OF_TAG);
 }
 
 int SNMP_MIBObject::ReadFromFile(ZFile *file)
@@ -219,6 +385,15 @@ int SNMP_MIBObject::ReadFromFile(ZFile *file)
             if (!ok)
                break;
             node->AddChild(child);
+            /* Version 2: a record starts with its parent's module. */
+            if (file->Extended() && node->Module() != nullptr &&
+                !ZbMibShareModule(&child->m_extra, node->Module()))
+            {
+               node = child;
+               depth++;
+               ok = false;
+               break;
+            }
             node = child;
             depth++;
             nodes++;
@@ -271,7 +446,7 @@ int SNMP_MIBObject::ReadFromFile(ZFile *file)
             break;
          }
          default:
-            ok = false;
+            ok = file->Extended() && ReadOptionalField(file, tag, node, &node->m_extra);
             break;
       }
       if (!ok)
@@ -469,12 +644,12 @@ static uint32_t OpenForSave(const char *fileName, SaveTarget *t)
 }
 
 /* Writes header and body to f and closes it. */
-static uint32_t WriteTree(FILE *f, SNMP_MIBObject *root, uint32_t flags)
+static uint32_t WriteTree(FILE *f, SNMP_MIBObject *root, uint32_t flags, bool optional)
 {
    uint8_t header[MIB_HEADER_SIZE];
    memcpy(header, MIB_MAGIC, 6);
    header[6] = MIB_HEADER_SIZE;
-   header[7] = MIB_FORMAT_VERSION;
+   header[7] = optional ? MIB_FORMAT_VERSION_OPTIONAL_FIELDS : MIB_FORMAT_VERSION;
    PutBE16(header + 8, (uint16_t)flags);
    header[10] = header[11] = 0;
    PutBE32(header + 12, (uint32_t)time(nullptr));
@@ -502,13 +677,18 @@ uint32_t SNMPSaveMIBTree(const char *fileName, SNMP_MIBObject *root, uint32_t fl
    if (fileName == nullptr || root == nullptr)
       return SNMP_RC_FILE_IO_ERROR;
    /* A tree the loader would refuse is not written. */
-   if (!TreeLoadable(root))
+   bool optional = false;
+   if (!TreeLoadable(root, &optional))
       return SNMP_RC_BAD_PARAMETERS;
+   /* The optional-fields flag is the writer's own: it says what the body holds. */
+   flags &= ~(uint32_t)MIB_FILE_OPTIONAL_FIELDS;
+   if (optional)
+      flags |= MIB_FILE_OPTIONAL_FIELDS;
 
    SaveTarget target;
    uint32_t rc = OpenForSave(fileName, &target);
    if (rc == SNMP_RC_SUCCESS)
-      rc = WriteTree(target.file, root, flags);
+      rc = WriteTree(target.file, root, flags, optional);
    if (target.tempName != nullptr)
    {
       if (rc == SNMP_RC_SUCCESS && ReplaceFile(target.tempName, target.path) != 0)
@@ -562,6 +742,8 @@ uint32_t SNMPLoadMIBTree(const char *fileName, SNMP_MIBObject **root)
       return SNMP_RC_BAD_FILE_DATA;
    }
    file->SetLimit(MIB_MAX_LOAD_BYTES);
+   file->SetExtended(header[7] >= MIB_FORMAT_VERSION_OPTIONAL_FIELDS &&
+                     (flags & MIB_FILE_OPTIONAL_FIELDS) != 0);
    SNMP_MIBObject *tree = nullptr;
    if (file->GetByte() != MIB_TAG_OBJECT || (tree = new (std::nothrow) SNMP_MIBObject()) == nullptr)
    {

@@ -55,6 +55,11 @@ public:
    /* Marks the stream failed: later writes return -1 and Close reports -1. */
    void Fail() { m_error = true; }
 
+   /* Reading: whether the body may hold the optional-field tags of format
+      version 2 (the loader sets it from the header). Off by default. */
+   void SetExtended(bool extended) { m_extended = extended; }
+   bool Extended() const { return m_extended; }
+
 private:
    int GetByteSlow();
    int Refill();
@@ -75,6 +80,7 @@ private:
    bool m_overLimit;
    uint64_t m_limit;
    uint64_t m_total; /* body bytes counted against the limit so far */
+   bool m_extended = false;
 };
 
 #endif
