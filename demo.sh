@@ -101,12 +101,14 @@ for i in $(seq 50); do grep -q Listening "$work/inform.err" 2>/dev/null && break
 wait "$listener"
 cat "$work/inform.txt"
 
-step "Saving a MIB tree file (the tree Net-SNMP builds from its standard modules, compressed) and printing it"
-(set -x; "$Z" mib build -z examples/data/netsnmp-mib-tree.tsv "$work/demo.zbmib")
-(set -x; "$Z" mib info "$work/demo.zbmib")
-(set -x; "$Z" mib print "$work/demo.zbmib") >"$work/tree.txt"
-head -20 "$work/tree.txt"
-echo "... ($(wc -l <"$work/tree.txt") nodes in all)"
+step "Compiling the MIB modules of mibs/ (463 IETF, IANA and Net-SNMP modules) into a tree file"
+echo "+ $Z mib compile -z -o $work/mibs.zbmib mibs   (the last lines of its report)"
+"$Z" mib compile -z -o "$work/mibs.zbmib" mibs 2>&1 | tail -3
+(set -x; "$Z" mib info "$work/mibs.zbmib")
+echo "The interfaces table as the compiled tree has it (mib export: OID, name, type, access, status, module):"
+(set -x; "$Z" mib export "$work/mibs.zbmib") >"$work/tree.tsv"
+grep -P '^\.1\.3\.6\.1\.2\.1\.2\.2\.1\.[0-9]\t' "$work/tree.tsv" | expand -t 28,44,60,74,86
+echo "... ($(($(wc -l <"$work/tree.tsv") - 1)) nodes in all)"
 
 step "Stopping snmpd (pid $agent_pid)"
 kill "$agent_pid"; wait "$agent_pid" 2>/dev/null || true; agent_pid=""

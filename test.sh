@@ -3,8 +3,12 @@
 # each stage; with arguments, only the stages named.
 #   unit      normal build, all tests (Net-SNMP peers included)
 #   asan      build with AddressSanitizer and UBSan, all tests
-#   install   cmake --install into a prefix; the example consumer built with
-#             find_package and with pkg-config, run against snmpd
+#   options   every combination of the build options, with g++ and clang++-14,
+#             configures or is refused with its reason; the fuzz build with
+#             tests and tool links, and its smoke tests pass
+#   install   cmake --install --prefix DIR, the tree then moved; the example
+#             consumer built with find_package and with pkg-config, run
+#             against snmpd
 #   demo      the README's demo command
 #   valgrind  the test suite under valgrind memcheck
 #   fuzz      every libFuzzer target for a bounded time (clang-14)
@@ -14,7 +18,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 root=$PWD
 jobs=$(nproc)
-all=(unit asan install demo valgrind fuzz windows bench)
+all=(unit asan options install demo valgrind fuzz windows bench)
 stages=("$@")
 [ ${#stages[@]} -gt 0 ] || stages=("${all[@]}")
 
@@ -38,15 +42,49 @@ stage_asan() {
     build_and_test build-asan -DZBSNMP_SANITIZE=ON
 }
 
+stage_options() {
+  scripts/deps.sh build fuzz bench
+  local names=(ZBSNMP_BUILD_TESTS ZBSNMP_BUILD_TOOLS ZBSNMP_SANITIZE ZBSNMP_FUZZ ZBSNMP_BENCH)
+  local dir=build-options configured=0 refused=0
+  mkdir -p "$dir"
+  for cxx in g++ clang++-14; do
+    for mask in $(seq 0 31); do
+      local args=() label=$cxx
+      for i in "${!names[@]}"; do
+        local v=OFF
+        if (( (mask >> i) & 1 )); then v=ON; fi
+        args+=("-D${names[$i]}=$v"); label+=" ${names[$i]#ZBSNMP_}=$v"
+      done
+      rm -rf "$dir/conf"
+      if cmake -S . -B "$dir/conf" -DCMAKE_CXX_COMPILER="$cxx" "${args[@]}" >"$dir/log" 2>&1; then
+        configured=$((configured + 1))
+      elif grep -q '(message):' "$dir/log" && grep -q 'ZBSNMP_' "$dir/log"; then
+        refused=$((refused + 1))   # refused at configure time, with the reason
+      else
+        echo "$label: configure failed without saying why:"; cat "$dir/log"; exit 1
+      fi
+    done
+  done
+  echo "option combinations: $configured configure, $refused refused with a reason"
+  # Instrumented objects link with everything that uses them.
+  cmake -S . -B "$dir/fuzz" -DCMAKE_CXX_COMPILER=clang++-14 -DZBSNMP_FUZZ=ON >/dev/null
+  cmake --build "$dir/fuzz" -j "$jobs" >/dev/null
+  "$dir/fuzz/tests/api_smoke_test" --gtest_brief=1
+  "$dir/fuzz/tests/zbsnmp_tests" --gtest_brief=1 --gtest_filter='FuzzReplay.*:ZFile.*'
+}
+
 stage_install() {
   scripts/deps.sh build peers
-  local prefix=$root/build-install/prefix
+  # The prefix is given at install time, not at configure time, and the
+  # installed tree is then moved: the consumers must find it where it lies.
+  local staged=$root/build-install/staged prefix=$root/build-install/prefix
   rm -rf build-install
-  cmake -S . -B build-install/lib -DCMAKE_BUILD_TYPE=Release -DZBSNMP_BUILD_TESTS=OFF \
-    -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
+  cmake -S . -B build-install/lib -DCMAKE_BUILD_TYPE=Release -DZBSNMP_BUILD_TESTS=OFF >/dev/null
   cmake --build build-install/lib -j "$jobs" >/dev/null
-  cmake --install build-install/lib >/dev/null
+  cmake --install build-install/lib --prefix "$staged" >/dev/null
+  mv "$staged" "$prefix"
   echo "installed:"; (cd "$prefix" && find . -type f -o -type l | sort)
+  if grep -rIl -e "$staged" -e /usr/local "$prefix"; then echo "installed files name a fixed prefix"; exit 1; fi
   local dynamic
   dynamic=$(readelf -d "$prefix"/lib*/libzbsnmp.so)
   grep -q 'SONAME.*libzbsnmp.so.1' <<<"$dynamic" || { echo "no SONAME"; exit 1; }
@@ -70,13 +108,16 @@ stage_install() {
     if build-install/cmake/get_sysdescr 127.0.0.1 "$port" >/dev/null 2>&1; then ok=0; break; fi
     sleep 0.1
   done
-  local out1 out2
+  local out1 out2 out3
   out1=$(build-install/cmake/get_sysdescr 127.0.0.1 "$port" || true)
   out2=$(build-install/get_sysdescr_pc 127.0.0.1 "$port" || true)
+  out3=$("$prefix/bin/zbsnmp" get "127.0.0.1:$port" .1.3.6.1.2.1.1.1.0 2>&1 || true)
   kill "$pid"; wait "$pid" 2>/dev/null || true; rm -rf "$work"
   echo "find_package consumer: $out1"
   echo "pkg-config consumer:   $out2"
-  [ $ok -eq 0 ] && [ "$out1" = ".1.3.6.1.2.1.1.1.0 = zbsnmp test agent (loopback only)" ] && [ "$out1" = "$out2" ]
+  echo "installed tool:        $out3"
+  [ $ok -eq 0 ] && [ "$out1" = ".1.3.6.1.2.1.1.1.0 = zbsnmp test agent (loopback only)" ] && [ "$out1" = "$out2" ] &&
+    [[ "$out3" == *"zbsnmp test agent (loopback only)"* ]]
 }
 
 stage_demo() {

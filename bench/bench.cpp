@@ -1,7 +1,7 @@
 // libzbsnmp and Net-SNMP's libnetsnmp side by side: the same work in the same
 // process, alternating. Prints each pair and its ratio (> 1: libzbsnmp faster).
-//   zbsnmp_bench [--short] [--walks] [--fixtures DIR] [--mibs DIR]
-//   (--walks: only the whole-agent walks)
+//   zbsnmp_bench [--short] [--walks] [--mib-only] [--fixtures DIR] [--mibs DIR]
+//   (--walks: only the whole-agent walks; --mib-only: only the MIB tree rows)
 #include <benchmark/benchmark.h>
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
@@ -11,6 +11,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -645,17 +646,163 @@ static double MedianOf(std::vector<double> v)
    return v.empty() ? 0 : v[v.size() / 2];
 }
 
-static int NetSnmpMibChild(const char *mibdirs)
+// One Net-SNMP load of the modules in a fresh process. Only the parse is
+// timed, the work a load of our file replaces: read_all_mibs() over the two
+// module folders. The library's initialisation is not counted, and the
+// indexing of the folders (add_mibdir) is timed apart. Prints "parse index"
+// in microseconds and the number of nodes of the tree it built.
+static int NetSnmpMibChild(int dirs, char **dir)
 {
-   setenv("MIBS", "ALL", 1);
-   setenv("MIBDIRS", mibdirs, 1);
+   setenv("MIBS", "", 1);
+   setenv("MIBDIRS", "", 1);
    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS, 1);
    netsnmp_ds_set_int(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_MIB_WARNINGS, 0);
+   netsnmp_init_mib_internals();
    auto t0 = Clock::now();
-   netsnmp_init_mib();
+   for (int i = 0; i < dirs; i++)
+      if (add_mibdir(dir[i]) <= 0)
+         return 1;
+   auto t1 = Clock::now();
+   struct tree *tree = read_all_mibs();
+   auto t2 = Clock::now();
+   if (tree == nullptr)
+      return 1;
+   // The nodes it built, to show that both sides hold the same tree.
+   unsigned long nodes = 0;
+   std::vector<struct tree *> stack = {tree};
+   while (!stack.empty())
+   {
+      struct tree *t = stack.back();
+      stack.pop_back();
+      for (; t != nullptr; t = t->next_peer)
+      {
+         nodes++;
+         if (t->child_list != nullptr)
+            stack.push_back(t->child_list);
+      }
+   }
+   printf("%.0f %.0f %lu\n", Seconds(t2 - t1) * 1e6, Seconds(t1 - t0) * 1e6, nodes);
+   return 0;
+}
+
+// A command run as its own process: wall and CPU seconds, peak resident set.
+struct ProcessCost
+{
+   double wall = 0, cpu = 0;
+   long peakKiB = 0;
+   bool ok = false;
+};
+
+static ProcessCost RunMeasured(const std::string &command)
+{
+   ProcessCost cost;
+   auto t0 = Clock::now();
+   pid_t pid = fork();
+   if (pid == 0)
+   {
+      execl("/bin/sh", "sh", "-c", ("exec " + command + " 2>/dev/null").c_str(), (char *)nullptr);
+      _exit(127);
+   }
+   int status = 0;
+   struct rusage ru;
+   if (pid < 0 || wait4(pid, &status, 0, &ru) != pid)
+      return cost;
+   cost.wall = Seconds(Clock::now() - t0);
+   cost.cpu = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec +
+              ru.ru_stime.tv_usec / 1e6;
+   cost.peakKiB = ru.ru_maxrss;
+   cost.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+   return cost;
+}
+
+// zbsnmp mib compile of the modules, with and without descriptions, and the
+// load of the compiled tree (compressed, without descriptions) against
+// Net-SNMP's parse of the same modules (median netSnmpUs).
+// One load in a process of its own, as Net-SNMP's side is measured.
+static int ZbsnmpMibChild(const char *file)
+{
+   SNMP_MIBObject *tree = nullptr;
+   auto t0 = Clock::now();
+   uint32_t rc = SNMPLoadMIBTree(file, &tree);
    double us = Seconds(Clock::now() - t0) * 1e6;
    printf("%.0f\n", us);
-   return 0;
+   delete tree;
+   return rc == SNMP_RC_SUCCESS ? 0 : 1;
+}
+
+static void MibCompileBench(const std::string &self, const std::string &dir,
+                            const std::string &mibs, int rounds, double netSnmpUs)
+{
+   std::string compiled = dir + "/compiled.zbmib";
+   std::string inputs = " " + mibs + "/rfc " + mibs + "/net-snmp";
+   std::string tool = std::string(ZBSNMP_TOOL) + " mib compile -z ";
+   for (bool descriptions : {false, true})
+   {
+      std::vector<double> wall, cpu, peak;
+      bool ok = true;
+      for (int i = 0; i < rounds; i++)
+      {
+         ProcessCost c = RunMeasured(tool + (descriptions ? "" : "--no-descriptions ") + "-o " +
+                                     compiled + inputs);
+         ok = ok && c.ok;
+         wall.push_back(c.wall);
+         cpu.push_back(c.cpu);
+         peak.push_back((double)c.peakKiB);
+      }
+      if (!ok)
+      {
+         printf("| MIB compile | failed (no libsmi in this build?) | | |\n");
+         return;
+      }
+      printf("| MIB compile, 463 modules, %s descriptions (zbsnmp mib compile -z) | %.3f s wall, "
+             "%.3f s CPU, %.1f MiB peak | | |\n",
+             descriptions ? "with" : "without", MedianOf(wall), MedianOf(cpu),
+             MedianOf(peak) / 1024);
+   }
+   // The file of the last round has descriptions: compile the one to load.
+   if (!RunMeasured(tool + "--no-descriptions -o " + compiled + inputs).ok)
+      return;
+   std::vector<double> loads;
+   SNMP_MIBObject *t = nullptr;
+   uint32_t rc = SNMPLoadMIBTree(compiled.c_str(), &t);   // warm-up
+   uint64_t nodes = 0;
+   std::vector<SNMP_MIBObject *> stack = {t};
+   while (t != nullptr && !stack.empty())
+   {
+      SNMP_MIBObject *n = stack.back();
+      stack.pop_back();
+      nodes++;
+      for (SNMP_MIBObject *c = n->FirstChild(); c; c = c->Next())
+         stack.push_back(c);
+   }
+   delete t;
+   for (int i = 0; rc == SNMP_RC_SUCCESS && i < rounds * 4; i++)
+   {
+      t = nullptr;
+      auto t0 = Clock::now();
+      SNMPLoadMIBTree(compiled.c_str(), &t);
+      loads.push_back(Seconds(Clock::now() - t0) * 1e6);
+      delete t;
+   }
+   std::vector<double> fresh;
+   for (int i = 0; i < rounds * 2; i++)
+   {
+      FILE *p = popen((self + " --zbsnmp-mib-load " + compiled).c_str(), "r");
+      char buf[64] = "";
+      if (p && fgets(buf, sizeof(buf), p))
+         fresh.push_back(atof(buf));
+      if (p)
+         pclose(p);
+   }
+   std::ifstream f(compiled, std::ios::binary | std::ios::ate);
+   double load = MedianOf(loads), first = MedianOf(fresh);
+   printf("| MIB load, compiled tree, %llu nodes, compressed, no descriptions (%lld bytes) | %.0f us "
+          "(%.3f us/node) | Net-SNMP parsing the modules: %.0f us | %.1fx |\n",
+          (unsigned long long)nodes, (long long)f.tellg(), load, load / (nodes ? nodes : 1),
+          netSnmpUs, netSnmpUs / load);
+   printf("| MIB load, compiled tree, compressed, no descriptions, one load per process | %.0f us | "
+          "Net-SNMP parsing the modules: %.0f us | %.1fx |\n",
+          first, netSnmpUs, netSnmpUs / first);
 }
 
 static void MibBench(const std::string &self, const std::string &fixtures, const std::string &mibs,
@@ -693,7 +840,8 @@ static void MibBench(const std::string &self, const std::string &fixtures, const
       std::ifstream f(p, std::ios::binary | std::ios::ate);
       return (long long)f.tellg();
    };
-   std::vector<double> loadPlain, loadComp, savePlain, saveComp, theirs;
+   std::vector<double> loadPlain, loadComp, savePlain, saveComp, theirs, theirIndex;
+   unsigned long theirNodes = 0;
    for (const std::string &file : {plain, comp})
    {
       /* Warm-up: the file in the page cache, the heap grown once. */
@@ -719,12 +867,17 @@ static void MibBench(const std::string &self, const std::string &fixtures, const
       }
       // Net-SNMP: one load per process, private configuration.
       std::string cmd = "env SNMPCONFPATH=" + dir + " SNMP_PERSISTENT_DIR=" + dir + " HOME=" + dir +
-                        " " + self + " --netsnmp-mib-load " + mibs + "/rfc:" + mibs +
+                        " " + self + " --netsnmp-mib-load " + mibs + "/rfc " + mibs +
                         "/net-snmp 2>/dev/null";
       FILE *p = popen(cmd.c_str(), "r");
       char buf[64] = "";
-      if (p && fgets(buf, sizeof(buf), p))
-         theirs.push_back(atof(buf));
+      double parse = 0, index = 0;
+      if (p && fgets(buf, sizeof(buf), p) &&
+          sscanf(buf, "%lf %lf %lu", &parse, &index, &theirNodes) == 3)
+      {
+         theirs.push_back(parse);
+         theirIndex.push_back(index);
+      }
       if (p)
          pclose(p);
    }
@@ -734,9 +887,12 @@ static void MibBench(const std::string &self, const std::string &fixtures, const
           (unsigned long long)nodes, fileSize(plain), lp, lp / nodes, ns, ns / lp);
    printf("| MIB load, %llu nodes, compressed (%lld bytes) | %.0f us (%.3f us/node) | Net-SNMP parsing the modules: %.0f us | %.1fx |\n",
           (unsigned long long)nodes, fileSize(comp), lc, lc / nodes, ns, ns / lc);
+   printf("| Net-SNMP: nodes of its parsed tree; indexing the module folders (add_mibdir, not counted above) | | %lu nodes; %.0f us | |\n",
+          theirNodes, MedianOf(theirIndex));
    printf("| MIB save, plain / compressed | %.0f us / %.0f us (%.3f / %.3f us/node) | | |\n",
           MedianOf(savePlain), MedianOf(saveComp), MedianOf(savePlain) / nodes,
           MedianOf(saveComp) / nodes);
+   MibCompileBench(self, dir, mibs, rounds, ns);
    std::string rm = "rm -rf " + dir;
    if (system(rm.c_str()) != 0)
       fprintf(stderr, "could not remove %s\n", dir.c_str());
@@ -873,11 +1029,13 @@ static void NamesBench(const Collector &collector, const std::string &tsv, bool 
 
 int main(int argc, char **argv)
 {
-   if (argc == 3 && !strcmp(argv[1], "--netsnmp-mib-load"))
-      return NetSnmpMibChild(argv[2]);
-   bool quick = false, walksOnly = false;
-   std::string fixtures = std::string(ZBSNMP_SOURCE_DIR) + "/../shared/fixtures";
-   std::string mibs = std::string(ZBSNMP_SOURCE_DIR) + "/../shared/mibs";
+   if (argc >= 3 && !strcmp(argv[1], "--netsnmp-mib-load"))
+      return NetSnmpMibChild(argc - 2, argv + 2);
+   if (argc == 3 && !strcmp(argv[1], "--zbsnmp-mib-load"))
+      return ZbsnmpMibChild(argv[2]);
+   bool quick = false, walksOnly = false, mibOnly = false;
+   std::string fixtures = std::string(ZBSNMP_SOURCE_DIR) + "/tests/data";
+   std::string mibs = std::string(ZBSNMP_SOURCE_DIR) + "/mibs";
    std::string messagesFile = std::string(ZBSNMP_SOURCE_DIR) + "/bench/data/bench-messages.tsv";
    for (int i = 1; i < argc; i++)
    {
@@ -885,10 +1043,26 @@ int main(int argc, char **argv)
          quick = true;
       else if (!strcmp(argv[i], "--walks"))
          walksOnly = true;
+      else if (!strcmp(argv[i], "--mib-only"))
+         mibOnly = true;
       else if (!strcmp(argv[i], "--fixtures") && i + 1 < argc)
          fixtures = argv[++i];
       else if (!strcmp(argv[i], "--mibs") && i + 1 < argc)
          mibs = argv[++i];
+      else if (!strcmp(argv[i], "--mib-only"))
+         mibOnly = true;
+   }
+   if (mibOnly)
+   {
+      printf("## MIB trees\n\n| measurement | libzbsnmp | Net-SNMP | ratio |\n|---|---|---|---|\n");
+      MibBench(argv[0], fixtures, mibs, quick ? 1 : 5);
+      return 0;
+   }
+   if (mibOnly)
+   {
+      printf("## MIB trees\n\n| measurement | libzbsnmp | Net-SNMP | ratio |\n|---|---|---|---|\n");
+      MibBench(argv[0], fixtures, mibs, quick ? 1 : 5);
+      return 0;
    }
    NetSnmpInit();
    if (walksOnly)

@@ -222,6 +222,18 @@ static void CheckSameTree(SNMP_MIBObject *a, SNMP_MIBObject *b)
       CHECK((x->Type() & 0xFF) == (y->Type() & 0xFF));
       CHECK((x->Status() & 0xFF) == (y->Status() & 0xFF));
       CHECK((x->Access() & 0xFF) == (y->Access() & 0xFF));
+      CHECK(strcmp(Text(x->Module()), Text(y->Module())) == 0);
+      CHECK(strcmp(Text(x->TextualConvention()), Text(y->TextualConvention())) == 0);
+      CHECK(strcmp(Text(x->DisplayHint()), Text(y->DisplayHint())) == 0);
+      CHECK(strcmp(Text(x->Units()), Text(y->Units())) == 0);
+      CHECK(x->FixedLength() == y->FixedLength());
+      CHECK(x->EnumCount() == y->EnumCount());
+      for (uint32_t i = 0; i < x->EnumCount(); i++)
+         CHECK(x->EnumValue(i) == y->EnumValue(i) && strcmp(x->EnumLabel(i), y->EnumLabel(i)) == 0);
+      CHECK(x->IndexCount() == y->IndexCount());
+      for (uint32_t i = 0; i < x->IndexCount(); i++)
+         CHECK(strcmp(x->IndexName(i), y->IndexName(i)) == 0);
+      CHECK(x->IsIndexImplied() == y->IsIndexImplied());
       SNMP_MIBObject *cx = x->FirstChild(), *cy = y->FirstChild();
       for (; cx != nullptr && cy != nullptr; cx = cx->Next(), cy = cy->Next())
          stack.push_back({cx, cy});
@@ -231,11 +243,13 @@ static void CheckSameTree(SNMP_MIBObject *a, SNMP_MIBObject *b)
 
 int FuzzMib(const uint8_t *data, size_t size)
 {
-   // First byte: flags of the header; the rest: the body.
+   // First byte: flags of the header (with the optional-fields flag, a
+   // version-2 file); the rest: the body.
    if (size < 1)
       return 0;
-   uint8_t flags = data[0] & (MIB_SAVE_COMPRESS | MIB_SAVE_NO_DESCRIPTIONS);
-   std::vector<uint8_t> file = {'Z', 'B', 'M', 'I', 'B', ' ', 16, 1, 0, flags, 0, 0, 0, 0, 0, 0};
+   uint8_t flags = data[0] & (MIB_SAVE_COMPRESS | MIB_SAVE_NO_DESCRIPTIONS | MIB_FILE_OPTIONAL_FIELDS);
+   uint8_t version = (flags & MIB_FILE_OPTIONAL_FIELDS) ? 2 : 1;
+   std::vector<uint8_t> file = {'Z', 'B', 'M', 'I', 'B', ' ', 16, version, 0, flags, 0, 0, 0, 0, 0, 0};
    file.insert(file.end(), data + 1, data + size);
    std::string path = TempPath("in"), saved = TempPath("out");
    FILE *f = fopen(path.c_str(), "wb");

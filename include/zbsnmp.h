@@ -141,6 +141,11 @@ typedef int SNMP_SOCKET;
 /* MIB tree file save flags */
 #define MIB_SAVE_COMPRESS        0x0001
 #define MIB_SAVE_NO_DESCRIPTIONS 0x0002
+/* Header flag of format version 2: the body holds the nodes' optional fields
+   (module, textual convention, named numbers, INDEX, ...). SNMPSaveMIBTree
+   sets it itself when the tree has any and clears it otherwise, whatever the
+   flags passed; a tree without optional fields saves as format version 1. */
+#define MIB_FILE_OPTIONAL_FIELDS 0x0004
 
 /* The vocabulary of SNMP_MIBObject's type, access and status, as the MIB
    compiler fills them (-1 stays "not set"; a tree built by hand may use its
@@ -884,7 +889,21 @@ private:
    struct ZbMibIndex *m_index;   /* NULL without a tree */
 };
 
+/* Saves the tree. An existing file is replaced through a temporary file
+   beside it (atomic: a failed save leaves it as it was) that keeps its owner
+   and mode; a new file gets 0666 less the umask. A symbolic link is written
+   through to the file it names. Where no such temporary file can be made (a
+   folder the user cannot write) and for a file with several hard links, a
+   device or a pipe, the file is written in place. SNMP_RC_FILE_IO_ERROR when
+   the file cannot be written (a read-only file included) or any write fails;
+   SNMP_RC_BAD_PARAMETERS for a tree that a load would refuse (see below). */
 ZBSNMP_API uint32_t SNMPSaveMIBTree(const char *fileName, SNMP_MIBObject *root, uint32_t flags);
+/* Loads a tree; it belongs to the caller. A load builds at most 1,048,576
+   nodes (the root included), 1024 levels deep, from at most 512 MiB of body
+   (counted after decompression); a file past these bounds, a damaged file,
+   and a load that runs out of memory end in SNMP_RC_BAD_FILE_DATA with
+   nothing left allocated. On failure *root is NULL, or untouched when the
+   body does not begin with a tree record. */
 ZBSNMP_API uint32_t SNMPLoadMIBTree(const char *fileName, SNMP_MIBObject **root);
 ZBSNMP_API uint32_t SNMPGetMIBTreeTimestamp(const char *fileName, uint32_t *timestamp);
 

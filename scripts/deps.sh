@@ -6,7 +6,7 @@ set -euo pipefail
 packages=()
 for group in "$@"; do
   case "$group" in
-    build)    packages+=(cmake make g++ pkg-config libgtest-dev zlib1g-dev libssl-dev perl) ;;
+    build)    packages+=(cmake make g++ pkg-config libgtest-dev zlib1g-dev libssl-dev perl libsmi2-dev) ;;
     peers)    packages+=(snmpd snmp snmptrapd) ;;
     valgrind) packages+=(valgrind) ;;
     fuzz)     packages+=(clang-14 libclang-rt-14-dev) ;;

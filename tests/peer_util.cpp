@@ -27,8 +27,13 @@ bool HaveProgram(const char *name)
 
 std::string RunPeerCommand(const std::string &command, int *status)
 {
+   // The command runs in a shell of its own, so that it may group, pipe and
+   // redirect (its own 2>/dev/null wins over the 2>&1 around it).
+   std::string quoted;
+   for (char c : command)
+      quoted += (c == '\'') ? std::string("'\\''") : std::string(1, c);
    std::string full = "env PATH=\"$PATH:/usr/sbin\" SNMP_PERSISTENT_DIR=" + PeerDir() +
-                      " SNMPCONFPATH=" + PeerDir() + " MIBS= " + command + " 2>&1";
+                      " SNMPCONFPATH=" + PeerDir() + " MIBS= sh -c '" + quoted + "' 2>&1";
    FILE *p = popen(full.c_str(), "r");
    std::string out;
    if (p == nullptr)

@@ -123,3 +123,14 @@ std::vector<WireMessage> LoadWireMessages()
    }
    return out;
 }
+
+std::string ReadFileText(const std::string &path)
+{
+   std::vector<uint8_t> bytes = ReadFileBytes(path);
+   return std::string(bytes.begin(), bytes.end());
+}
+
+void WriteFileText(const std::string &path, const std::string &text)
+{
+   WriteFileBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+}

@@ -15,6 +15,8 @@ inline std::string ToHex(const std::vector<uint8_t> &v) { return ToHex(v.data(),
 std::string TempDir();
 std::vector<uint8_t> ReadFileBytes(const std::string &path);
 void WriteFileBytes(const std::string &path, const std::vector<uint8_t> &bytes);
+std::string ReadFileText(const std::string &path);
+void WriteFileText(const std::string &path, const std::string &text);
 
 // The messages captured from Net-SNMP (tests/data/netsnmp-wire.tsv).
 struct WireMessage

@@ -131,6 +131,49 @@ TEST(ZFile, CorruptAndTrailingData)
    t.Close();
 }
 
+// A limit of n body bytes lets exactly n through, in either direction and
+// either mode, across buffer boundaries; n + 1 fails.
+TEST(ZFile, LimitBoundsTheBody)
+{
+   const uint32_t n = 3 * 65536 + 17;
+   std::vector<uint8_t> data = Pattern(n);
+   std::string dir = TempDir();
+   for (int compress : {0, 1})
+   {
+      for (uint32_t limit : {n, n - 1, 65536u})
+      {
+         SCOPED_TRACE(std::to_string(compress) + " limit " + std::to_string(limit));
+         bool fits = limit >= n;
+         std::string path = dir + "/l" + std::to_string(compress) + "." + std::to_string(limit);
+         FILE *f = fopen(path.c_str(), "wb");
+         ZFile w(f, compress, 1);
+         w.SetLimit(limit);
+         w.WriteBytes(data.data(), (int)n);
+         EXPECT_EQ(w.Close(), fits ? 0 : -1);
+         EXPECT_EQ(w.OverLimit(), !fits);
+
+         // Read back a body of all n bytes under the same limit.
+         f = fopen(path.c_str(), "wb");
+         ZFile all(f, compress, 1);
+         all.WriteBytes(data.data(), (int)n);
+         ASSERT_EQ(all.Close(), 0);
+         f = fopen(path.c_str(), "rb");
+         ZFile r(f, compress, 0);
+         r.SetLimit(limit);
+         std::vector<uint8_t> back(n);
+         int got = r.ReadBytes(back.data(), (int)n);
+         if (fits)
+            EXPECT_EQ(got, (int)n);
+         else
+            EXPECT_EQ(got, compress ? 0 : (int)limit);
+         EXPECT_TRUE(std::equal(back.begin(), back.begin() + std::min(n, limit), data.begin()));
+         EXPECT_EQ(r.VerifyEnd(), compress && !fits ? 0 : 1);
+         EXPECT_EQ(r.OverLimit(), !fits);
+         r.Close();
+      }
+   }
+}
+
 #ifndef _WIN32
 #include <unistd.h>
 

@@ -71,6 +71,12 @@ static inline void PutBE32(uint8_t *p, uint32_t v)
 #define OID_VALUE_PARSE_LIMIT 256  /* sub-identifiers of an OID value given as text */
 #define BER_MAX_HEADER 6           /* identifier, 0x84, four length octets */
 #define MIB_MAX_DEPTH 1024         /* nesting of object records a MIB file may hold */
+/* What one MIB file load may build (a small compressed file must not demand
+   unbounded memory). The tree of the 463 IETF, IANA and Net-SNMP modules has
+   33,848 nodes and, with its 8.6 MB of descriptions, a 10 MB body: the bounds
+   are 31 and 53 times that. */
+#define MIB_MAX_LOAD_NODES (1u << 20) /* 1,048,576 nodes, the root included */
+#define MIB_MAX_LOAD_BYTES (1u << 29) /* 512 MiB of body, after decompression */
 
 /* ---- BER ---- */
 
@@ -315,7 +321,7 @@ struct ZbMibEnum
 };
 struct ZbMibExtra
 {
-   char *module;
+   char *module;           /* shared between nodes: see ZbMibShareModule */
    char *textualConvention;
    char *displayHint;
    char *units;
@@ -328,5 +334,16 @@ struct ZbMibExtra
 };
 /* Frees the fields and the record itself (NULL is allowed). */
 void ZbMibExtraFree(ZbMibExtra *extra);
+/* The node's record in *slot, made (all fields absent) on first use; NULL
+   when it cannot be allocated. */
+ZbMibExtra *ZbMibExtraGet(ZbMibExtra **slot);
+/* Append a named number or an index name that the record takes over (a
+   malloc block, freed on failure); 0 when it cannot be stored. */
+int ZbMibAddEnumTaking(ZbMibExtra **slot, int32_t value, char *label);
+int ZbMibAddIndexTaking(ZbMibExtra **slot, char *name);
+/* Gives the record the module text of another node (module is what that
+   node's Module() returned, or NULL to remove the field), shared with it
+   rather than copied; 0 when it cannot be stored. */
+int ZbMibShareModule(ZbMibExtra **slot, const char *module);
 
 #endif

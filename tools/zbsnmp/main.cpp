@@ -29,7 +29,9 @@ static const char *const kUsage =
     "  poll  -f TARGETS [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] [-o text|json] OID...\n"
     "  mib print FILE\n"
     "  mib info FILE\n"
+    "  mib export FILE\n"
     "  mib build [-z] [--no-descriptions] TSV FILE\n"
+    "  mib compile [-z] [--no-descriptions] [-v] [-o FILE] DIR|FILE...\n"
     "\n"
     "Request commands and traps also take -m FILE (a MIB tree file; default $ZBSNMP_MIBS):\n"
     "OIDs may then be names (IF-MIB::ifDescr.3) and output follows Net-SNMP's tools;\n"
@@ -108,12 +110,24 @@ static const std::map<std::string, std::string> kCommandHelp = {
    {"mib",
     "usage: zbsnmp mib print FILE\n"
     "       zbsnmp mib info FILE\n"
+    "       zbsnmp mib export FILE\n"
     "       zbsnmp mib build [-z] [--no-descriptions] TSV FILE\n"
-    "print: the tree of a MIB tree file, one node per line.\n"
-    "info:  creation time (UTC), flags, number of nodes and depth of the tree.\n"
-    "build: makes a MIB tree file from a table of OID, name, type, access, status and module\n"
-    "       (tab-separated, '#' comments); -z compresses the body; --no-descriptions leaves the\n"
-    "       module names out.\n"},
+    "       zbsnmp mib compile [-z] [--no-descriptions] [-v] [-o FILE] DIR|FILE...\n"
+    "print:   the tree of a MIB tree file, one node per line.\n"
+    "info:    creation time (UTC), format version, flags, number of nodes and depth of the tree.\n"
+    "export:  the tree as a table on standard output, one node per line, depth first and\n"
+    "         children by sub-identifier: OID, name, type, access, status and module,\n"
+    "         tab-separated, in Net-SNMP's words ('-' where a node has none).\n"
+    "build:   makes a MIB tree file from such a table ('#' comments; the first line of an\n"
+    "         OID wins); -z compresses the body; --no-descriptions leaves descriptions out.\n"
+    "compile: makes a MIB tree file from MIB modules (SMIv1 and SMIv2): every module of the\n"
+    "         files given and of the folders given (searched recursively), imports resolved\n"
+    "         among them by module name. Definitions a module gets wrong are left out and\n"
+    "         reported with file and line; the rest of the module is kept.\n"
+    "  -o FILE             the tree file to write (default mibs.zbmib)\n"
+    "  -z                  compress the body\n"
+    "  --no-descriptions   leave the DESCRIPTION texts out (a much smaller file)\n"
+    "  -v                  report every error and warning, not only those that lose definitions\n"},
 };
 
 

@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -111,21 +112,28 @@ SNMP_MIBObject *SNMP_MIBObject::FindChildByID(uint32_t oid)
 
 void SNMP_MIBObject::Print(int indent)
 {
-   /* Depth first, parent before children; an explicit stack keeps deep trees
-      off the call stack. */
-   std::vector<std::pair<SNMP_MIBObject *, int>> stack;
-   stack.emplace_back(this, indent);
-   while (!stack.empty())
+   try
    {
-      SNMP_MIBObject *node = stack.back().first;
-      int level = stack.back().second;
-      stack.pop_back();
-      if (level == 0 && node->m_name == nullptr && node->m_oid == 0)
-         printf("[root]\n");
-      else
-         printf("%*s%s(%u)\n", level, "", node->m_name != nullptr ? node->m_name : "(null)",
-                (unsigned)node->m_oid);
-      for (SNMP_MIBObject *c = node->m_lastChild; c != nullptr; c = c->m_prev)
-         stack.emplace_back(c, level + 2);
+      /* Depth first, parent before children; an explicit stack keeps deep trees
+         off the call stack. */
+      std::vector<std::pair<SNMP_MIBObject *, int>> stack;
+      stack.emplace_back(this, indent);
+      while (!stack.empty())
+      {
+         SNMP_MIBObject *node = stack.back().first;
+         int level = stack.back().second;
+         stack.pop_back();
+         if (level == 0 && node->m_name == nullptr && node->m_oid == 0)
+            printf("[root]\n");
+         else
+            printf("%*s%s(%u)\n", level, "", node->m_name != nullptr ? node->m_name : "(null)",
+                   (unsigned)node->m_oid);
+         for (SNMP_MIBObject *c = node->m_lastChild; c != nullptr; c = c->m_prev)
+            stack.emplace_back(c, level + 2);
+      }
+   }
+   catch (const std::bad_alloc &)
+   {
+      /* No memory for the walk: the printout ends where it stopped. */
    }
 }

@@ -1,6 +1,7 @@
 /* ZFile: plain or deflate-compressed body stream. */
 #include "zfile.h"
 
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -15,7 +16,7 @@
 ZFile::ZFile(FILE *file, int compress, int write)
     : m_compress(compress), m_write(write), m_file(file), m_initResult(Z_OK), m_pending(0),
       m_dataBuffer(nullptr), m_compBuffer(nullptr), m_readPos(nullptr), m_error(false),
-      m_streamEnded(false)
+      m_streamEnded(false), m_overLimit(false), m_limit(UINT64_MAX), m_total(0)
 {
    memset(&m_stream, 0, sizeof(m_stream));
    /* Both modes go through the 64 KiB data buffer: the body is written and
@@ -44,11 +45,31 @@ ZFile::~ZFile()
    free(m_compBuffer);
 }
 
+/* Counts n body bytes against the limit; returns how many of them fit (all
+   of them while the limit holds). Past the limit the stream fails. */
+int ZFile::CountBytes(uint32_t n)
+{
+   uint64_t room = m_limit - m_total;
+   if (n > room)
+   {
+      n = (uint32_t)room;
+      m_overLimit = m_error = true;
+   }
+   m_total += n;
+   return (int)n;
+}
+
 /* Writes the pending bytes out: plain, or deflated with the given flush mode.
-   Returns 0 on success, -1 on a failed deflate or short write. */
+   Returns 0 on success, -1 on a failed deflate or short write, or when the
+   bytes pass the limit (then nothing is written). */
 int ZFile::FlushData(int flush)
 {
    int result = 0;
+   if (CountBytes((uint32_t)m_pending) != m_pending)
+   {
+      m_pending = 0;
+      return -1;
+   }
    if (!m_compress)
    {
       if (m_pending > 0 && fwrite(m_dataBuffer, 1, (size_t)m_pending, m_file) != (size_t)m_pending)
@@ -139,7 +160,7 @@ int ZFile::Refill()
       size_t n = fread(m_dataBuffer, 1, ZFILE_BUFFER_SIZE, m_file);
       if (n == 0)
          return 0;
-      m_pending = (int)n;
+      m_pending = CountBytes((uint32_t)n);
       m_readPos = m_dataBuffer;
       return 1;
    }
@@ -161,7 +182,7 @@ int ZFile::Refill()
    }
    if (rc == Z_STREAM_END)
       m_streamEnded = true; /* what remains in the file is not part of the body */
-   m_pending = (int)(ZFILE_BUFFER_SIZE - m_stream.avail_out);
+   m_pending = CountBytes((uint32_t)(ZFILE_BUFFER_SIZE - m_stream.avail_out));
    m_readPos = m_dataBuffer;
    return 1;
 }
@@ -199,7 +220,7 @@ int ZFile::VerifyEnd()
       if (!Refill())
          return 0;
    }
-   return 1;
+   return m_error ? 0 : 1; /* the end may lie past the limit */
 }
 
 int ZFile::GetByteSlow()
@@ -229,8 +250,10 @@ int ZFile::Close()
    {
       inflateEnd(&m_stream);
    }
-   /* A writer's bytes must be on the disk before the caller relies on them. */
-   if (m_write && (fflush(m_file) != 0 || SyncFile(m_file) != 0))
+   /* A writer's bytes must be on the disk before the caller relies on them.
+      A pipe or a device cannot be synchronised (EINVAL, EROFS): flushed is
+      all it takes. */
+   if (m_write && (fflush(m_file) != 0 || (SyncFile(m_file) != 0 && errno != EINVAL && errno != EROFS)))
       m_error = true;
    if (fclose(m_file) != 0)
       m_error = true;

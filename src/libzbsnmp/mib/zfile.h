@@ -44,10 +44,27 @@ public:
    /* True once any write, deflate or initialisation step has failed. */
    bool HasError() const { return m_error; }
 
+   /* Bounds the body bytes that pass through the stream (the uncompressed
+      side): a reader hands out at most limit bytes and fails the read of the
+      next one; a writer fails once it has been given more. No limit unless
+      set. */
+   void SetLimit(uint64_t limit) { m_limit = limit; }
+   /* True once the limit stopped the stream (HasError is then true too). */
+   bool OverLimit() const { return m_overLimit; }
+
+   /* Marks the stream failed: later writes return -1 and Close reports -1. */
+   void Fail() { m_error = true; }
+
+   /* Reading: whether the body may hold the optional-field tags of format
+      version 2 (the loader sets it from the header). Off by default. */
+   void SetExtended(bool extended) { m_extended = extended; }
+   bool Extended() const { return m_extended; }
+
 private:
    int GetByteSlow();
    int Refill();
    int FlushData(int flush);
+   int CountBytes(uint32_t n);
 
    int m_compress;
    int m_write;
@@ -60,6 +77,10 @@ private:
    uint8_t *m_readPos;
    bool m_error;
    bool m_streamEnded;
+   bool m_overLimit;
+   uint64_t m_limit;
+   uint64_t m_total; /* body bytes counted against the limit so far */
+   bool m_extended = false;
 };
 
 #endif
