@@ -101,8 +101,9 @@ cmd_start() {
   [ -e "$dir" ] && die "$dir exists"
   mkdir -p "$dir/tool"
   : >"$dir/pids"
-  # If anything below fails, stop what was started.
-  trap 'cmd_stop "$dir"' ERR
+  # Unless everything comes up, stop what was started.
+  up=0
+  trap '[ $up -eq 1 ] || cmd_stop "$dir"' EXIT
 
   # Addresses, live and dead, and each live agent's snmpd.
   local i live=0 a group
@@ -204,7 +205,7 @@ EOF
     awk -v a="$t0" -v b="$t1" 'BEGIN { printf "snmpd_ready_seconds=%.2f\n", b - a }'
     echo "snmpd_rss_kib=$rss"
   } >"$dir/agents.info"
-  trap - ERR
+  up=1
   cat "$dir/agents.info"
 }
 

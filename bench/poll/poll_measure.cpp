@@ -368,6 +368,19 @@ double SnmpdCpu(const std::vector<pid_t> &pids)
    return sum;
 }
 
+// Busy time of the whole machine (every CPU, all but idle and I/O wait), in
+// seconds.
+double MachineBusy()
+{
+   std::ifstream in("/proc/stat");
+   std::string cpu;
+   unsigned long long user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0,
+                      steal = 0;
+   if (!(in >> cpu >> user >> nice >> system >> idle >> iowait >> irq >> softirq >> steal) || cpu != "cpu")
+      return 0;
+   return (double)(user + nice + system + irq + softirq + steal) / (double)sysconf(_SC_CLK_TCK);
+}
+
 int Usage()
 {
    fprintf(stderr,
@@ -460,7 +473,7 @@ int main(int argc, char **argv)
       perror("poll_measure: output file");
       return 2;
    }
-   double snmpdBefore = SnmpdCpu(snmpdPids);
+   double snmpdBefore = SnmpdCpu(snmpdPids), busyBefore = MachineBusy();
    auto start = std::chrono::steady_clock::now();
    pid_t pid = fork();
    if (pid < 0)
@@ -509,6 +522,10 @@ int main(int argc, char **argv)
    done.store(true);
    sampler.join();
    double snmpdCpu = SnmpdCpu(snmpdPids) - snmpdBefore;
+   // What the rest of the machine ran meanwhile (this runner's sampling included).
+   double others = MachineBusy() - busyBefore - snmpdCpu - Seconds(ru.ru_utime) - Seconds(ru.ru_stime);
+   if (others < 0)
+      others = 0;
    int exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 
    // The answers.
@@ -583,11 +600,11 @@ int main(int argc, char **argv)
    if (exitCode != 0)
       fprintf(stderr, "poll_measure: client exited with %d (its stderr: %s)\n", exitCode, errFile.c_str());
 
-   printf("mode=%s agents=%zu live=%zu dead=%zu wall=%.3f user=%.3f sys=%.3f snmpd_cpu=%.3f "
+   printf("mode=%s agents=%zu live=%zu dead=%zu wall=%.3f user=%.3f sys=%.3f snmpd_cpu=%.3f others_cpu=%.3f "
           "fds=%d rss_kib=%ld lines=%zu answered=%zu live_ok=%zu dead_ok=%zu timeouts=%zu "
           "stray=%zu requests=%zu exit=%d\n",
           mode.c_str(), agents.size(), live, dead, wall, Seconds(ru.ru_utime), Seconds(ru.ru_stime),
-          snmpdCpu, peakFds.load(), ru.ru_maxrss, lines, answered, liveOk, deadOk, timeouts, stray,
+          snmpdCpu, others, peakFds.load(), ru.ru_maxrss, lines, answered, liveOk, deadOk, timeouts, stray,
           requests, exitCode);
    bool ok = exitCode == 0 && liveOk == live && deadOk == dead && stray == 0;
    return ok ? 0 : 1;

@@ -5,12 +5,13 @@
 #
 # usage: bench/poll/run.sh [--short] [--agents "1000 10000"] [--dead PERCENT]
 #                          [--reps N] [--runs N] [--clients "ours netsnmp gosnmp"]
-#                          [--base 127.B] [--no-deps]
+#                          [--base 127.B] [--procs P] [--no-deps]
 #   --short    300 agents, one run of each client (about a minute, for CI)
 #   --agents   agent counts (default "1000 10000"), --dead the share of dead
-#              agents in percent (10), --reps GETBULK max-repetitions (10),
+#              agents in percent (10), --reps GETBULK max-repetitions (25),
 #              --runs runs of each client (1; with more, the median wall time's
-#              run is shown), --base the loopback /16 the agents use (127.1)
+#              run is shown), --base the loopback /16 the agents use (127.1),
+#              --procs the snmpd processes serving them (one per core)
 # Every run is a GET of five system-group values from every agent, then a
 # GETBULK walk of ifTable, with a 1 s time-out and 2 attempts. The exit status
 # is 1 when a client that was built gave a wrong answer.
@@ -19,7 +20,8 @@ cd "$(dirname "$0")/../.."
 root=$PWD
 here=$root/bench/poll
 
-counts="1000 10000" dead=10 reps=10 runs=1 clients="ours netsnmp gosnmp" base=127.1 deps=1
+counts="1000 10000" dead=10 reps=25 runs=1 clients="ours netsnmp gosnmp" base=127.1 deps=1
+procs=$(nproc)
 timeout_ms=1000 attempts=2
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -30,6 +32,7 @@ while [ $# -gt 0 ]; do
     --runs) runs=$2; shift 2 ;;
     --clients) clients=$2; shift 2 ;;
     --base) base=$2; shift 2 ;;
+    --procs) procs=$2; shift 2 ;;
     --no-deps) deps=0; shift ;;
     *) echo "run.sh: unknown option '$1'" >&2; exit 2 ;;
   esac
@@ -54,7 +57,7 @@ elif [ ! -d "$gocode" ]; then
 else
   # Offline, from Debian's Go packages: GOPATH mode over /usr/share/gocode.
   mkdir -p "$build/go"
-  if GO111MODULE=off GOPROXY=off GOFLAGS= GOPATH=$build/go/path:/usr/share/gocode \
+  if GO111MODULE=off GOPROXY=off GOFLAGS= GOENV=off GOPATH=$build/go/path:/usr/share/gocode \
      GOCACHE=$build/go/cache go build -tags gosnmp_nodebug -o "$build/go/gosnmp_poll" \
      ./bench/poll/gosnmp_poll; then
     cmd[gosnmp]=$build/go/gosnmp_poll
@@ -71,9 +74,14 @@ else
 fi
 declare -A label=([ours]="libzbsnmp (zbsnmp poll)" [netsnmp]="Net-SNMP (async API)" [gosnmp]="gosnmp")
 
-# Clients need a descriptor per agent; so do the agents.
+# The Net-SNMP and gosnmp clients need a descriptor per agent; so do the agents.
 hard=$(ulimit -Hn)
+[ "$hard" = unlimited ] && hard=$(cat /proc/sys/fs/nr_open)
 ulimit -Sn "$hard" 2>/dev/null || true
+for n in $counts; do
+  [ "$(ulimit -Sn)" -gt $((n + 64)) ] ||
+    echo "run.sh: only $(ulimit -Sn) open files allowed: clients with a socket per agent will fail at $n agents" >&2
+done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/zbsnmp-poll-XXXXXX")
 cleanup() {
@@ -82,6 +90,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 130' INT TERM
 mkdir -p "$work/netsnmp/cert_indexes"
 export MIBS= SNMPCONFPATH=$work/netsnmp SNMP_PERSISTENT_DIR=$work/netsnmp
 
@@ -96,7 +105,7 @@ info=()
 for n in $counts; do
   agents=$work/agents-$n
   echo "starting $n agents ($dead % dead)..." >&2
-  "$here/agents.sh" start "$agents" "$n" "$dead" --base "$base" >/dev/null
+  "$here/agents.sh" start "$agents" "$n" "$dead" --base "$base" --procs "$procs" >/dev/null
   declare -A ai=()
   while IFS== read -r key value; do ai[$key]=$value; done <"$agents/agents.info"
   info+=("$n agents: ${ai[snmpd_processes]} snmpd processes answered on all ${ai[live]} live addresses ${ai[snmpd_ready_seconds]} s after their start, $((ai[snmpd_rss_kib] / 1024)) MiB resident in all; the ${ai[dead]} dead agents' sockets held by one process")
@@ -143,8 +152,8 @@ echo "CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //') 
   "(floor: the time-outs' ${floor} s, or the agents' snmpd CPU time over their processes when that is" \
   "longer), ifTable walk with max-repetitions $reps, $runs run(s) of each."
 echo
-echo "| agents | request | client | wall s | floor s | CPU s (user + sys) | CPU us / answered request | live agents correct | dead agents timed out | descriptors (peak) | max RSS MiB | agents' snmpd CPU s |"
-echo "|---|---|---|---|---|---|---|---|---|---|---|---|"
+echo "| agents | request | client | wall s | floor s | CPU s (user + sys) | CPU us / answered request | live agents correct | dead agents timed out | descriptors (peak) | max RSS MiB | agents' snmpd CPU s | other processes' CPU s |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|"
 for n in $counts; do
   for mode in get walk; do
     for c in $clients; do
@@ -155,7 +164,7 @@ for n in $counts; do
         cut -d' ' -f2-)
       what=$([ $mode = get ] && echo "GET, 5 values" || echo "ifTable walk")
       if [ -z "$row" ]; then
-        echo "| $n | $what | ${label[$c]} | ${why[$c]:-not built} | | | | | | | | |"
+        echo "| $n | $what | ${label[$c]} | ${why[$c]:-not built} | | | | | | | | | |"
         continue
       fi
       awk -v what="$what" -v name="${label[$c]}" -v floor="$floor" -v cores="$(nproc)" '
@@ -167,10 +176,10 @@ for n in $counts; do
           if (busy > floor) floor = busy
           per = f["requests"] > 0 ? sprintf("%.0f", cpu * 1e6 / f["requests"]) : "-"
           note = f["ok"] == 1 ? "" : " (wrong answers)"
-          printf "| %s | %s | %s | %.2f | %.2f | %.2f (%.2f + %.2f) | %s | %s / %s%s | %s / %s | %s | %.0f | %.2f |\n",
+          printf "| %s | %s | %s | %.2f | %.2f | %.2f (%.2f + %.2f) | %s | %s / %s%s | %s / %s | %s | %.0f | %.2f | %.2f |\n",
             f["agents"], what, name, f["wall"], floor, cpu, f["user"], f["sys"], per,
             f["live_ok"], f["live"], note, f["dead_ok"], f["dead"], f["fds"], f["rss_kib"] / 1024,
-            f["snmpd_cpu"]
+            f["snmpd_cpu"], f["others_cpu"]
         }' <<<"$row"
     done
   done
