@@ -152,7 +152,7 @@ echo "CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //') 
   "(floor: the time-outs' ${floor} s, or the agents' snmpd CPU time over their processes when that is" \
   "longer), ifTable walk with max-repetitions $reps, $runs run(s) of each."
 echo
-echo "| agents | request | client | wall s | floor s | CPU s (user + sys) | CPU us / answered request | live agents correct | dead agents timed out | descriptors (peak) | max RSS MiB | agents' snmpd CPU s | other processes' CPU s |"
+echo "| agents | request | client | wall s | floor s | CPU s (user + sys) | CPU us / answered request | live agents: answered, correct (of) | dead agents timed out | descriptors (peak) | max RSS MiB | agents' snmpd CPU s | other processes' CPU s |"
 echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|"
 for n in $counts; do
   for mode in get walk; do
@@ -176,9 +176,9 @@ for n in $counts; do
           if (busy > floor) floor = busy
           per = f["requests"] > 0 ? sprintf("%.0f", cpu * 1e6 / f["requests"]) : "-"
           note = f["ok"] == 1 ? "" : " (wrong answers)"
-          printf "| %s | %s | %s | %.2f | %.2f | %.2f (%.2f + %.2f) | %s | %s / %s%s | %s / %s | %s | %.0f | %.2f | %.2f |\n",
+          printf "| %s | %s | %s | %.2f | %.2f | %.2f (%.2f + %.2f) | %s | %s, %s (of %s)%s | %s / %s | %s | %.0f | %.2f | %.2f |\n",
             f["agents"], what, name, f["wall"], floor, cpu, f["user"], f["sys"], per,
-            f["live_ok"], f["live"], note, f["dead_ok"], f["dead"], f["fds"], f["rss_kib"] / 1024,
+            f["answered"], f["live_ok"], f["live"], note, f["dead_ok"], f["dead"], f["fds"], f["rss_kib"] / 1024,
             f["snmpd_cpu"], f["others_cpu"]
         }' <<<"$row"
     done
