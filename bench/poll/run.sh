@@ -4,11 +4,11 @@
 # checked the same way (poll_measure), reported as a Markdown table.
 #
 # usage: bench/poll/run.sh [--short] [--agents "1000 10000"] [--dead PERCENT]
-#                          [--reps N] [--runs N] [--clients "ours netsnmp gosnmp"]
+#                          [--reps N] [--runs N] [--clients "ours netsnmp gosnmp"] [--modes "get walk"]
 #                          [--base 127.B] [--procs P] [--no-deps]
 #   --short    300 agents, one run of each client (about a minute, for CI)
 #   --agents   agent counts (default "1000 10000"), --dead the share of dead
-#              agents in percent (10), --reps GETBULK max-repetitions (25),
+#              agents in percent (10), --reps GETBULK max-repetitions (50, as gosnmp by default),
 #              --runs runs of each client (1; with more, the median wall time's
 #              run is shown), --base the loopback /16 the agents use (127.1),
 #              --procs the snmpd processes serving them (one per core)
@@ -20,8 +20,8 @@ cd "$(dirname "$0")/../.."
 root=$PWD
 here=$root/bench/poll
 
-counts="1000 10000" dead=10 reps=25 runs=1 clients="ours netsnmp gosnmp" base=127.1 deps=1
-procs=$(nproc)
+counts="1000 10000" dead=10 reps=50 runs=1 clients="ours netsnmp gosnmp" base=127.1 deps=1
+procs=$(nproc) modes="get walk"
 timeout_ms=1000 attempts=2
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -31,6 +31,7 @@ while [ $# -gt 0 ]; do
     --reps) reps=$2; shift 2 ;;
     --runs) runs=$2; shift 2 ;;
     --clients) clients=$2; shift 2 ;;
+    --modes) modes=$2; shift 2 ;;
     --base) base=$2; shift 2 ;;
     --procs) procs=$2; shift 2 ;;
     --no-deps) deps=0; shift ;;
@@ -116,7 +117,7 @@ for n in $counts; do
     snmpbulkwalk -v2c -c public -On -Ox -Cr"$reps" -t 2 -r 2 "$agent" $if_table \
       >"$agents/refs/walk-$group.txt"
   done <"$agents/refs.tsv"
-  for mode in get walk; do
+  for mode in $modes; do
     if [ $mode = get ]; then args=($sys_oids); else args=(--walk -Cr "$reps" $if_table); fi
     for ((run = 1; run <= runs; run++)); do
       # Each run starts with another client, so that none always goes first.
@@ -155,7 +156,7 @@ echo
 echo "| agents | request | client | wall s | floor s | CPU s (user + sys) | CPU us / answered request | live agents: answered, correct (of) | dead agents timed out | descriptors (peak) | max RSS MiB | agents' snmpd CPU s | other processes' CPU s |"
 echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|"
 for n in $counts; do
-  for mode in get walk; do
+  for mode in $modes; do
     for c in $clients; do
       row=$(awk -v n="$n" -v m="$mode" -v c="$c" '
         { delete f; for (i = 1; i <= NF; i++) { split($i, kv, "="); f[kv[1]] = kv[2] } }
