@@ -5,13 +5,14 @@
 #
 # usage: bench/poll/run.sh [--short] [--agents "1000 10000"] [--dead PERCENT]
 #                          [--reps N] [--runs N] [--clients "ours netsnmp gosnmp"] [--modes "get walk"]
-#                          [--base 127.B] [--procs P] [--no-deps]
+#                          [--base 127.B] [--procs P] [--ours ZBSNMP] [--no-deps]
 #   --short    300 agents, one run of each client (about a minute, for CI)
 #   --agents   agent counts (default "1000 10000"), --dead the share of dead
 #              agents in percent (10), --reps GETBULK max-repetitions (50, as gosnmp by default),
 #              --runs runs of each client (1; with more, the median wall time's
 #              run is shown), --base the loopback /16 the agents use (127.1),
-#              --procs the snmpd processes serving them (one per core)
+#              --procs the snmpd processes serving them (one per core),
+#              --ours another build's zbsnmp tool to measure instead of this tree's
 # Every run is a GET of five system-group values from every agent, then a
 # GETBULK walk of ifTable, with a 1 s time-out and 2 attempts. The exit status
 # is 1 when a client that was built gave a wrong answer.
@@ -21,7 +22,7 @@ root=$PWD
 here=$root/bench/poll
 
 counts="1000 10000" dead=10 reps=50 runs=1 clients="ours netsnmp gosnmp" base=127.1 deps=1
-procs=$(nproc) modes="get walk"
+procs=$(nproc) modes="get walk" ours=
 timeout_ms=1000 attempts=2
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -34,6 +35,7 @@ while [ $# -gt 0 ]; do
     --modes) modes=$2; shift 2 ;;
     --base) base=$2; shift 2 ;;
     --procs) procs=$2; shift 2 ;;
+    --ours) ours=$2; shift 2 ;;
     --no-deps) deps=0; shift ;;
     *) echo "run.sh: unknown option '$1'" >&2; exit 2 ;;
   esac
@@ -66,7 +68,7 @@ else
     why[gosnmp]="not built: go build failed"
   fi
 fi
-tool=$build/tools/zbsnmp
+tool=${ours:-$build/tools/zbsnmp}
 [ -x "$tool" ] || tool=$build/bin/zbsnmp
 if [ -x "$tool" ] && "$tool" poll --help >/dev/null 2>&1; then
   cmd[ours]=$tool sub[ours]=poll
