@@ -76,8 +76,9 @@ cmd_stop() {
 }
 
 cmd_start() {
-  dir=$1 count=$2 dead_pct=${3:-10}
-  shift 2; [ $# -gt 0 ] && shift
+  dir=$1 count=$2 dead_pct=10
+  shift 2
+  if [ $# -gt 0 ] && [[ $1 != --* ]]; then dead_pct=$1; shift; fi
   local base=127.1 port=auto procs
   procs=$(nproc)
   while [ $# -gt 0 ]; do
@@ -92,6 +93,7 @@ cmd_start() {
     die "COUNT must be 1 to 65024"
   [[ $dead_pct =~ ^[0-9]+$ ]] && [ "$dead_pct" -le 100 ] || die "DEAD_PERCENT must be 0 to 100"
   [[ $base =~ ^127\.[0-9]+$ ]] || die "--base must be 127.B"
+  [[ $procs =~ ^[0-9]+$ ]] && [ "$procs" -ge 1 ] || die "--procs must be at least 1"
   command -v snmpd >/dev/null || [ -x /usr/sbin/snmpd ] || die "snmpd not found (Debian: snmpd)"
   command -v snmpget >/dev/null || die "snmpget not found (Debian: snmp)"
   local snmpd

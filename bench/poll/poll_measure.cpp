@@ -6,10 +6,11 @@
 // dead agent reported as a time-out, nothing else.
 //
 // usage: poll_measure --agents AGENTS.tsv --refs DIR --mode get|walk --reps N
-//                     [--snmpd-pids FILE] [--out FILE] -- CLIENT ARGS...
+//                     [--snmpd-pids FILE] [--out FILE] [--limit SECONDS] -- CLIENT ARGS...
 //   AGENTS.tsv  "HOST:PORT<TAB>GROUP", GROUP an snmpd index or "dead"
 //   DIR         get-GROUP.txt / walk-GROUP.txt: snmpget / snmpbulkwalk -On -Ox
 //               output of one agent of each snmpd
+//   SECONDS     the client is killed past it (300 by default)
 // Prints one line of KEY=VALUE fields; the exit status is 0 when every answer
 // is correct (the client exiting with 0, or 1 for "some agents failed"), 1
 // when some are not, 2 when the run could not be made.
@@ -386,7 +387,7 @@ int Usage()
 {
    fprintf(stderr,
            "usage: poll_measure --agents AGENTS.tsv --refs DIR --mode get|walk --reps N\n"
-           "                    [--snmpd-pids FILE] [--out FILE] -- CLIENT ARGS...\n");
+           "                    [--snmpd-pids FILE] [--out FILE] [--limit SECONDS] -- CLIENT ARGS...\n");
    return 2;
 }
 
@@ -395,7 +396,7 @@ int Usage()
 int main(int argc, char **argv)
 {
    std::string agentsFile, refsDir, mode, pidsFile, outFile = "poll-output.jsonl";
-   uint32_t reps = 10;
+   uint32_t reps = 10, limit = 300;
    int i = 1;
    for (; i < argc; i++)
    {
@@ -419,6 +420,8 @@ int main(int argc, char **argv)
          pidsFile = argv[++i];
       else if (a == "--out")
          outFile = argv[++i];
+      else if (a == "--limit")
+         limit = (uint32_t)strtoul(argv[++i], nullptr, 10);
       else
          return Usage();
    }
@@ -497,11 +500,17 @@ int main(int argc, char **argv)
 
    // Descriptors, sampled while it runs; the pause between samples grows with
    // the cost of a sample, so that counting 10,000 entries stays a small load.
-   std::atomic<bool> done(false);
+   // A client that runs past the limit is killed (and judged wrong).
+   std::atomic<bool> done(false), killed(false);
    std::atomic<int> peakFds(0);
    std::thread sampler([&] {
       while (!done.load())
       {
+         if (!killed.load() && std::chrono::steady_clock::now() - start > std::chrono::seconds(limit))
+         {
+            killed.store(true);
+            kill(pid, SIGKILL);
+         }
          auto t0 = std::chrono::steady_clock::now();
          int n = CountFds(pid);
          if (n > peakFds.load())
@@ -598,7 +607,9 @@ int main(int argc, char **argv)
       else if (reported++ < 5)
          fprintf(stderr, "poll_measure: agent %s: %s\n", entry.first.c_str(), why.c_str());
    }
-   if (exitCode != 0 && exitCode != 1)
+   if (killed.load())
+      fprintf(stderr, "poll_measure: client killed after %u s\n", limit);
+   else if (exitCode != 0 && exitCode != 1)
       fprintf(stderr, "poll_measure: client exited with %d (its stderr: %s)\n", exitCode, errFile.c_str());
 
    printf("mode=%s agents=%zu live=%zu dead=%zu wall=%.3f user=%.3f sys=%.3f snmpd_cpu=%.3f others_cpu=%.3f "
@@ -608,6 +619,6 @@ int main(int argc, char **argv)
           snmpdCpu, others, peakFds.load(), ru.ru_maxrss, lines, answered, liveOk, deadOk, timeouts, stray,
           requests, exitCode);
    // A client may say by its exit status 1 that some agents failed.
-   bool ok = (exitCode == 0 || exitCode == 1) && liveOk == live && deadOk == dead && stray == 0;
+   bool ok = !killed.load() && (exitCode == 0 || exitCode == 1) && liveOk == live && deadOk == dead && stray == 0;
    return ok ? 0 : 1;
 }

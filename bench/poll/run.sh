@@ -23,10 +23,10 @@ here=$root/bench/poll
 
 counts="1000 10000" dead=10 reps=50 runs=1 clients="ours netsnmp gosnmp" base=127.1 deps=1
 procs=$(nproc) modes="get walk" ours=
-timeout_ms=1000 attempts=2
+timeout_ms=1000 attempts=2 limit=300  # a client still running after limit seconds is killed
 while [ $# -gt 0 ]; do
   case "$1" in
-    --short) counts=300; runs=1; shift ;;
+    --short) counts=300; runs=1; limit=60; shift ;;
     --agents) counts=$2; shift 2 ;;
     --dead) dead=$2; shift 2 ;;
     --reps) reps=$2; shift 2 ;;
@@ -72,6 +72,8 @@ tool=${ours:-$build/tools/zbsnmp}
 [ -x "$tool" ] || tool=$build/bin/zbsnmp
 if [ -x "$tool" ] && "$tool" poll --help >/dev/null 2>&1; then
   cmd[ours]=$tool sub[ours]=poll
+elif [ -n "$ours" ]; then
+  why[ours]="not run: $ours has no poll command"
 else
   why[ours]="not built: zbsnmp has no poll command yet"
 fi
@@ -82,7 +84,7 @@ hard=$(ulimit -Hn)
 [ "$hard" = unlimited ] && hard=$(cat /proc/sys/fs/nr_open)
 ulimit -Sn "$hard" 2>/dev/null || true
 for n in $counts; do
-  [ "$(ulimit -Sn)" -gt $((n + 64)) ] ||
+  [ "$(ulimit -Sn)" = unlimited ] || [ "$(ulimit -Sn)" -gt $((n + 64)) ] ||
     echo "run.sh: only $(ulimit -Sn) open files allowed: clients with a socket per agent will fail at $n agents" >&2
 done
 
@@ -133,7 +135,7 @@ for n in $counts; do
         echo "  $c: $mode, run $run" >&2
         set +e
         line=$("$measure" --agents "$agents/agents.tsv" --refs "$agents/refs" --mode $mode \
-          --reps "$reps" --snmpd-pids "$agents/snmpd.pids" --out "$work/out-$c.jsonl" -- \
+          --reps "$reps" --snmpd-pids "$agents/snmpd.pids" --out "$work/out-$c.jsonl" --limit "$limit" -- \
           "${cmd[$c]}" ${sub[$c]:-} -f "$agents/targets.txt" -t "$timeout_ms" -r "$attempts" -o json "${args[@]}")
         rc=$?
         set -e
