@@ -185,6 +185,8 @@ int Response(int op, netsnmp_session *, int, netsnmp_pdu *pdu, void *magic)
    // The walk goes on from the last binding while the answer stays in the
    // subtree and the agent has more.
    netsnmp_variable_list *last = nullptr;
+   const oid *prev = h->next.data();
+   size_t prevLen = h->next.size();
    for (netsnmp_variable_list *v = pdu->variables; v != nullptr; v = v->next_variable)
    {
       if (v->type == SNMP_ENDOFMIBVIEW || v->type == SNMP_NOSUCHOBJECT ||
@@ -193,13 +195,15 @@ int Response(int op, netsnmp_session *, int, netsnmp_pdu *pdu, void *magic)
          Finish(h, nullptr);
          return 1;
       }
-      if (snmp_oid_compare(v->name, v->name_length, h->next.data(), h->next.size()) <= 0)
+      if (snmp_oid_compare(v->name, v->name_length, prev, prevLen) <= 0)
       {
          Finish(h, "OID not increasing");
          return 1;
       }
       EmitBinding(h, v);
       last = v;
+      prev = v->name;
+      prevLen = v->name_length;
    }
    if (last == nullptr)
    {
