@@ -10,7 +10,7 @@ for group in "$@"; do
     peers)    packages+=(snmpd snmp snmptrapd) ;;
     valgrind) packages+=(valgrind) ;;
     fuzz)     packages+=(clang-14 libclang-rt-14-dev) ;;
-    bench)    packages+=(libbenchmark-dev libsnmp-dev) ;;
+    bench)    packages+=(libbenchmark-dev libsnmp-dev golang-go golang-github-gosnmp-gosnmp-dev) ;;
     *) echo "deps.sh: unknown group '$group'" >&2; exit 2 ;;
   esac
 done
