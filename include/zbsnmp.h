@@ -641,6 +641,11 @@ private:
    destroyed). */
 typedef void (*SNMP_RequestCallback)(uint32_t status, SNMP_PDU *response, void *context);
 
+/* A walk through the engine (SubmitWalk): each binding of the subtree in
+   order, and the walk's end. */
+typedef bool (*SNMP_WalkBindingCallback)(SNMP_Variable *var, void *context);
+typedef void (*SNMP_WalkDoneCallback)(uint32_t status, uint32_t bindings, void *context);
+
 /* Submit flags */
 #define SNMP_ENGINE_BACKOFF 0x0001   /* each retransmission waits twice as long as the one before */
 
@@ -674,6 +679,28 @@ public:
    /* Ends a pending request at once: its callback runs with SNMP_RC_CANCELLED
       before Cancel returns. 0 when the handle names no pending request. */
    int Cancel(uint64_t handle);
+
+   /* Walks the subtree under root of the agent at the given address, as
+      SNMP_Walker does but alongside every other request of the engine:
+      GETBULK requests of maxRepetitions (SNMPv2c and later), or GET-NEXT
+      requests when maxRepetitions is 0 or the version is SNMPv1, each sent
+      with the time-out, attempts and flags given, the next one as soon as
+      the answer to the one before has been handed out. onBinding gets each
+      binding inside the subtree in order (lent for the call; return false to
+      end the walk there); onDone ends the walk exactly once with the number
+      of bindings handed out and SNMP_RC_SUCCESS (the subtree's end,
+      endOfMibView, noSuchName, an answer without bindings, or onBinding
+      said stop), the failed request's code (SNMP_RC_TIMEOUT, ...),
+      SNMP_RC_AGENT_ERROR (an error-status, or a name that does not follow
+      the one before: the walk never loops) or SNMP_RC_CANCELLED (the engine
+      was destroyed). Its requests count in the window and the rate like any
+      other. On a result other than SNMP_RC_SUCCESS nothing was submitted and
+      no callback is called. */
+   uint32_t SubmitWalk(const struct sockaddr *agent, socklen_t agentLength, uint32_t version,
+                       const char *community, const uint32_t *root, uint32_t rootLength,
+                       uint32_t maxRepetitions, uint32_t timeout, uint32_t attempts,
+                       uint32_t flags, SNMP_WalkBindingCallback onBinding,
+                       SNMP_WalkDoneCallback onDone, void *context);
 
    /* The sockets to watch for readability (at most 2); their number. Ask
       again after a Submit: a socket is made for each address family on first

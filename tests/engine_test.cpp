@@ -619,3 +619,275 @@ TEST(Engine, HundredThousandSubmissions)
    EXPECT_TRUE(out.EachOnce(n));
    EXPECT_EQ((int)n, out.byStatus[SNMP_RC_SUCCESS]);
 }
+
+// ---- Walks through the engine ----
+
+// A loopback agent that answers GET-NEXT and GETBULK from a table of OIDs
+// (INTEGER values): the names after the one asked for, endOfMibView past the
+// last. With repeatAt, the answer holding that OID gives it twice (an agent
+// that does not increase).
+class TableAgent
+{
+public:
+   TableAgent(std::vector<std::vector<uint32_t>> table, size_t repeatAt = SIZE_MAX)
+       : m_table(std::move(table)), m_repeatAt(repeatAt)
+   {
+      m_socket = BoundSocket(&m_port);
+      m_thread = std::thread([this] { Loop(); });
+   }
+   ~TableAgent()
+   {
+      m_stop = true;
+      m_thread.join();
+      CloseSock(m_socket);
+   }
+   socklen_t Address(struct sockaddr_storage *sa) const
+   {
+      memset(sa, 0, sizeof(*sa));
+      struct sockaddr_in *in = (struct sockaddr_in *)sa;
+      in->sin_family = AF_INET;
+      in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      in->sin_port = htons(m_port);
+      return sizeof(*in);
+   }
+   int Requests() const { return m_requests; }
+   std::vector<uint32_t> Repetitions()
+   {
+      std::lock_guard<std::mutex> lock(m_lock);
+      return m_repetitions;
+   }
+
+private:
+   void Loop()
+   {
+      while (!m_stop)
+      {
+         struct pollfd pfd = {m_socket, POLLIN, 0};
+         if (poll(&pfd, 1, 10) <= 0)
+            continue;
+         uint8_t buf[65536];
+         struct sockaddr_storage from;
+         socklen_t fromLen = sizeof(from);
+         ssize_t n = recvfrom(m_socket, (char *)buf, sizeof(buf), 0, (struct sockaddr *)&from, &fromLen);
+         SNMP_PDU request;
+         if (n <= 0 || !request.Parse(buf, (uint32_t)n) || request.GetNumVariables() != 1)
+            continue;
+         m_requests++;
+         bool bulk = request.GetCommand() == SNMP_CMD_GET_BULK_REQUEST;
+         uint32_t count = bulk ? request.GetMaxRepetitions() : 1;
+         {
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_repetitions.push_back(bulk ? count : 0);
+         }
+         SNMP_PDU response(SNMP_CMD_RESPONSE, request.GetCommunity(), request.GetRequestId(),
+                           request.GetVersion());
+         SNMP_ObjectId *from_ = request.GetVariable(0)->GetName();
+         size_t i = 0;
+         while (i < m_table.size() &&
+                from_->CompareOrder(m_table[i].data(), (uint32_t)m_table[i].size()) >= 0)
+            i++;
+         for (uint32_t k = 0; k < count; k++, i++)
+         {
+            if (i >= m_table.size())
+            {
+               SNMP_Variable *end = new SNMP_Variable(from_->GetValue(), from_->Length());
+               end->SetValueFromString(ASN_TYPE_END_OF_MIB_VIEW, "");
+               response.BindVariable(end);
+               break;
+            }
+            for (int copy = 0; copy < (i == m_repeatAt ? 2 : 1); copy++)
+            {
+               SNMP_Variable *v = new SNMP_Variable(m_table[i].data(), (uint32_t)m_table[i].size());
+               v->SetValueFromString(ASN_TYPE_INTEGER, std::to_string(i).c_str());
+               response.BindVariable(v);
+            }
+         }
+         uint8_t *out = nullptr;
+         uint32_t len = response.Encode(&out);
+         sendto(m_socket, (const char *)out, len, 0, (struct sockaddr *)&from, fromLen);
+         free(out);
+      }
+   }
+
+   std::vector<std::vector<uint32_t>> m_table;
+   size_t m_repeatAt;
+   SNMP_SOCKET m_socket = SNMP_INVALID_SOCKET;
+   uint16_t m_port = 0;
+   std::thread m_thread;
+   std::atomic<bool> m_stop{false};
+   std::atomic<int> m_requests{0};
+   std::mutex m_lock;
+   std::vector<uint32_t> m_repetitions;
+};
+
+struct WalkResult
+{
+   std::vector<std::string> names;
+   uint32_t status = 0xFFFF;
+   uint32_t bindings = 0;
+   int done = 0;
+   size_t stopAfter = SIZE_MAX;
+};
+
+static bool CollectBinding(SNMP_Variable *var, void *context)
+{
+   WalkResult *r = (WalkResult *)context;
+   r->names.push_back(var->GetName()->GetValueAsText());
+   return r->names.size() < r->stopAfter;
+}
+
+static void WalkFinished(uint32_t status, uint32_t bindings, void *context)
+{
+   WalkResult *r = (WalkResult *)context;
+   r->status = status;
+   r->bindings = bindings;
+   r->done++;
+}
+
+// A table of 1.3.6.1.2.1.2.2.1.C.R (columns 1-3, rows 1-40) and a scalar
+// after it, outside the walked subtree.
+static std::vector<std::vector<uint32_t>> IfTable()
+{
+   std::vector<std::vector<uint32_t>> t;
+   for (uint32_t c = 1; c <= 3; c++)
+      for (uint32_t r = 1; r <= 40; r++)
+         t.push_back({1, 3, 6, 1, 2, 1, 2, 2, 1, c, r});
+   t.push_back({1, 3, 6, 1, 2, 1, 4, 1, 0});
+   return t;
+}
+
+TEST(EngineWalk, BulkAndGetNextWalkTheSubtreeOnce)
+{
+   static const uint32_t root[] = {1, 3, 6, 1, 2, 1, 2, 2};
+   struct Case
+   {
+      const char *name;
+      uint32_t version, repetitions;
+      int requests;
+   } cases[] = {
+      {"GETBULK of 25", SNMP_VERSION_2C, 25, 5},   // 120 rows: 25+25+25+25+20 and the end
+      {"GET-NEXT", SNMP_VERSION_2C, 0, 121},
+      {"SNMPv1 always GET-NEXT", SNMP_VERSION_1, 25, 121},
+   };
+   for (const Case &c : cases)
+   {
+      SCOPED_TRACE(c.name);
+      TableAgent agent(IfTable());
+      SNMP_RequestEngine engine;
+      struct sockaddr_storage sa;
+      socklen_t len = agent.Address(&sa);
+      WalkResult r;
+      ASSERT_EQ((uint32_t)SNMP_RC_SUCCESS,
+                engine.SubmitWalk((struct sockaddr *)&sa, len, c.version, "public", root, 8,
+                                  c.repetitions, 1000, 2, 0, CollectBinding, WalkFinished, &r));
+      ASSERT_EQ((uint32_t)SNMP_RC_SUCCESS, engine.Run(20000));
+      EXPECT_EQ(1, r.done);
+      EXPECT_EQ((uint32_t)SNMP_RC_SUCCESS, r.status);
+      ASSERT_EQ(120u, r.names.size());
+      EXPECT_EQ(120u, r.bindings);
+      EXPECT_EQ(".1.3.6.1.2.1.2.2.1.1.1", r.names.front());
+      EXPECT_EQ(".1.3.6.1.2.1.2.2.1.3.40", r.names.back());
+      EXPECT_EQ(c.requests, agent.Requests());
+   }
+}
+
+TEST(EngineWalk, EndsAsTheWalkerDoes)
+{
+   static const uint32_t root[] = {1, 3, 6, 1, 2, 1, 2, 2};
+   {
+      // An agent that repeats a name: the walk fails, it never loops.
+      TableAgent agent(IfTable(), 30);
+      SNMP_RequestEngine engine;
+      struct sockaddr_storage sa;
+      socklen_t len = agent.Address(&sa);
+      WalkResult r;
+      ASSERT_EQ((uint32_t)SNMP_RC_SUCCESS,
+                engine.SubmitWalk((struct sockaddr *)&sa, len, SNMP_VERSION_2C, "public", root, 8, 10,
+                                  1000, 1, 0, CollectBinding, WalkFinished, &r));
+      ASSERT_EQ((uint32_t)SNMP_RC_SUCCESS, engine.Run(10000));
+      EXPECT_EQ(1, r.done);
+      EXPECT_EQ((uint32_t)SNMP_RC_AGENT_ERROR, r.status);
+      EXPECT_EQ(31u, r.names.size());
+   }
+   {
+      // The binding callback stops it.
+      TableAgent agent(IfTable());
+      SNMP_RequestEngine engine;
+      struct sockaddr_storage sa;
+      socklen_t len = agent.Address(&sa);
+      WalkResult r;
+      r.stopAfter = 7;
+      ASSERT_EQ((uint32_t)SNMP_RC_SUCCESS,
+                engine.SubmitWalk((struct sockaddr *)&sa, len, SNMP_VERSION_2C, "public", root, 8, 5,
+                                  1000, 1, 0, CollectBinding, WalkFinished, &r));
+      ASSERT_EQ((uint32_t)SNMP_RC_SUCCESS, engine.Run(10000));
+      EXPECT_EQ((uint32_t)SNMP_RC_SUCCESS, r.status);
+      EXPECT_EQ(7u, r.names.size());
+      EXPECT_EQ(2, agent.Requests());
+   }
+   {
+      // A dead agent: the walk ends with the time-out; bad arguments submit nothing.
+      Responder dead([](uint32_t, int) { return Reply::Silent; });
+      SNMP_RequestEngine engine;
+      struct sockaddr_storage sa;
+      socklen_t len = dead.Address(&sa);
+      WalkResult r;
+      ASSERT_EQ((uint32_t)SNMP_RC_SUCCESS,
+                engine.SubmitWalk((struct sockaddr *)&sa, len, SNMP_VERSION_2C, "public", root, 8, 5,
+                                  100, 2, 0, CollectBinding, WalkFinished, &r));
+      ASSERT_EQ((uint32_t)SNMP_RC_SUCCESS, engine.Run(5000));
+      EXPECT_EQ((uint32_t)SNMP_RC_TIMEOUT, r.status);
+      EXPECT_EQ(2, dead.Received());
+      WalkResult none;
+      EXPECT_EQ((uint32_t)SNMP_RC_BAD_PARAMETERS,
+                engine.SubmitWalk((struct sockaddr *)&sa, len, SNMP_VERSION_2C, "public", root, 0, 5,
+                                  100, 2, 0, CollectBinding, WalkFinished, &none));
+      EXPECT_EQ((uint32_t)SNMP_RC_BAD_PARAMETERS,
+                engine.SubmitWalk((struct sockaddr *)&sa, len, SNMP_VERSION_2C, "public", root, 8,
+                                  0x80000000u, 100, 2, 0, CollectBinding, WalkFinished, &none));
+      EXPECT_EQ(0, none.done);
+   }
+   {
+      // Walks still running when the engine goes end with SNMP_RC_CANCELLED.
+      Responder dead([](uint32_t, int) { return Reply::Silent; });
+      WalkResult r;
+      {
+         SNMP_RequestEngine engine;
+         struct sockaddr_storage sa;
+         socklen_t len = dead.Address(&sa);
+         ASSERT_EQ((uint32_t)SNMP_RC_SUCCESS,
+                   engine.SubmitWalk((struct sockaddr *)&sa, len, SNMP_VERSION_2C, "public", root, 8,
+                                     5, 5000, 2, 0, CollectBinding, WalkFinished, &r));
+         engine.Process();
+      }
+      EXPECT_EQ(1, r.done);
+      EXPECT_EQ((uint32_t)SNMP_RC_CANCELLED, r.status);
+   }
+}
+
+// Many agents' walks at once over the one socket, each advancing on its
+// own answers.
+TEST(EngineWalk, ManyAgentsAtOnce)
+{
+   static const uint32_t root[] = {1, 3, 6, 1, 2, 1, 2, 2};
+   std::vector<std::unique_ptr<TableAgent>> agents;
+   for (int i = 0; i < 20; i++)
+      agents.emplace_back(new TableAgent(IfTable()));
+   SNMP_RequestEngine engine;
+   std::vector<WalkResult> results(agents.size());
+   for (size_t i = 0; i < agents.size(); i++)
+   {
+      struct sockaddr_storage sa;
+      socklen_t len = agents[i]->Address(&sa);
+      ASSERT_EQ((uint32_t)SNMP_RC_SUCCESS,
+                engine.SubmitWalk((struct sockaddr *)&sa, len, SNMP_VERSION_2C, "public", root, 8, 7,
+                                  2000, 2, 0, CollectBinding, WalkFinished, &results[i]));
+   }
+   ASSERT_EQ((uint32_t)SNMP_RC_SUCCESS, engine.Run(30000));
+   for (const WalkResult &r : results)
+   {
+      EXPECT_EQ(1, r.done);
+      EXPECT_EQ((uint32_t)SNMP_RC_SUCCESS, r.status);
+      EXPECT_EQ(120u, r.names.size());
+   }
+}

@@ -155,6 +155,45 @@ TEST_F(ToolPoll, TextLinesAndLimits)
    EXPECT_NE(std::string::npos, r.summary.find("300 answered, 30 timed out"));
 }
 
+// The ifTable of every agent at once with GETBULK: each live agent gives the
+// OIDs a walk of one agent gives (values of counters move on), each dead one
+// a time-out.
+TEST_F(ToolPoll, WalkOfEveryAgent)
+{
+   const std::string ifTable = ".1.3.6.1.2.1.2.2";
+   PollRun ref = Poll("-f " + m_targets + " --walk -Cr 50 -t 500 -r 2 -o json " + ifTable);
+   std::map<std::string, std::vector<std::string>> oids;
+   std::set<std::string> timedOut;
+   for (const std::string &line : ref.lines)
+   {
+      std::string agent = line.substr(10, line.find('"', 10) - 10);
+      size_t at = line.find("\"oid\":\"");
+      if (line.find("\"error\":\"timeout\"") != std::string::npos)
+         timedOut.insert(agent);
+      else if (at != std::string::npos)
+         oids[agent].push_back(line.substr(at + 7, line.find('"', at + 7) - at - 7));
+      else
+         ADD_FAILURE() << "unexpected line: " << line;
+   }
+   EXPECT_EQ(kDead, timedOut.size());
+   ASSERT_EQ(kLive, oids.size()) << ref.summary;
+   const std::vector<std::string> &first = oids.begin()->second;
+   ASSERT_GT(first.size(), 10u);
+   for (auto &a : oids)
+   {
+      EXPECT_EQ(first, a.second) << a.first;
+      for (const std::string &oid : a.second)
+         EXPECT_EQ(0u, oid.rfind(ifTable + ".1.", 0)) << oid;
+   }
+   EXPECT_NE(std::string::npos, ref.summary.find("300 answered, 30 timed out, 0 errors")) << ref.summary;
+   // The same with GET-NEXT requests, in text lines.
+   PollRun next = Poll("-f " + m_targets + " --walk --getnext -t 500 -r 2 " + ifTable);
+   size_t lines = 0;
+   for (const std::string &line : next.lines)
+      lines += line.find(" " + ifTable + ".1.") != std::string::npos;
+   EXPECT_EQ(kLive * first.size(), lines);
+}
+
 TEST_F(ToolPoll, UsageErrors)
 {
    struct Case
@@ -168,6 +207,8 @@ TEST_F(ToolPoll, UsageErrors)
       {"-f TARGETS --window 0 .1.3", "invalid window"},
       {"-f TARGETS -o xml .1.3", "invalid output format"},
       {"-f TARGETS 1.3.x", "invalid OID"},
+      {"-f TARGETS --walk .1.3 .1.4", "--walk takes one OID"},
+      {"-f TARGETS --walk -Cr 0 .1.3", "invalid max-repetitions"},
    };
    for (const Case &c : cases)
    {

@@ -94,9 +94,11 @@ static const std::map<std::string, std::string> kCommandHelp = {
    {"poll",
     "usage: zbsnmp poll -f TARGETS [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS]\n"
     "                   [--window N] [--rate N] [--backoff] [-o text|json] OID...\n"
-    "GETs the OIDs from every agent of TARGETS at once, over one socket, and prints each\n"
-    "answer as it comes; a summary (answered, timed out, errors, time) goes to standard error,\n"
-    "with a progress line while it runs when standard error is a terminal.\n"
+    "       zbsnmp poll -f TARGETS --walk [-Cr N | --getnext] [OPTIONS] OID\n"
+    "GETs the OIDs from every agent of TARGETS at once (or, with --walk, walks the subtree\n"
+    "under OID of every agent), over one socket, and prints each answer as it comes; a\n"
+    "summary (answered, timed out, errors, time) goes to standard error, with a progress\n"
+    "line while it runs when standard error is a terminal.\n"
     "  -f TARGETS    one agent a line: HOST[:PORT] [COMMUNITY] ('#' starts a comment)\n"
     "  -v, -c        version and community of agents whose line names none (default 2c, public)\n"
     "  -t TIMEOUT_MS time-out of each attempt (default 1000)\n"
@@ -104,6 +106,8 @@ static const std::map<std::string, std::string> kCommandHelp = {
     "  --window N    most requests outstanding at once (default 10000)\n"
     "  --rate N      most new requests per second (default: no limit)\n"
     "  --backoff     each retransmission waits twice as long as the one before\n"
+    "  --walk        walk the subtree: GETBULK requests (-Cr N repetitions each, default 50)\n"
+    "                in SNMPv2c, GET-NEXT in SNMPv1 or with --getnext\n"
     "  -o FORMAT     text (default): AGENT OID = VALUE lines; json: one JSON object a line,\n"
     "                {\"agent\",\"oid\",\"type\",\"value\"} or {\"agent\",\"error\"}\n"
     "Exit status: 0 when every agent answered, 1 otherwise, 2 for a usage error.\n"},

@@ -39,6 +39,8 @@ struct PollOptions
    uint32_t rate = 0;
    bool backoff = false;
    bool json = false;
+   bool walk = false;
+   uint32_t maxRepetitions = 50;  // of each GETBULK of a walk; 0 asks GET-NEXT
    std::vector<std::vector<uint32_t>> oids;
 };
 
@@ -155,6 +157,32 @@ void OnGetDone(uint32_t status, SNMP_PDU *response, void *context)
    }
 }
 
+// A walk's binding: printed as it comes.
+bool OnWalkBinding(SNMP_Variable *v, void *context)
+{
+   const Agent &agent = (*g_state->agents)[(size_t)(uintptr_t)context];
+   if (g_state->options->json)
+      printf("%s\n", JsonBinding(agent.name, v).c_str());
+   else
+      printf("%s %s = %s\n", agent.name.c_str(), v->GetName()->GetValueAsText(), FormatValue(v).c_str());
+   return true;
+}
+
+void OnWalkDone(uint32_t status, uint32_t, void *context)
+{
+   PollState *state = g_state;
+   const Agent &agent = (*state->agents)[(size_t)(uintptr_t)context];
+   state->totals.done++;
+   if (status == SNMP_RC_SUCCESS)
+      state->totals.answered++;
+   else if (status == SNMP_RC_TIMEOUT)
+      state->totals.timedOut++;
+   else
+      state->totals.errors++;
+   if (status != SNMP_RC_SUCCESS)
+      ReportFailure(agent, SNMPGetErrorText(status), status == SNMP_RC_TIMEOUT ? "timeout" : "error");
+}
+
 // Reads the target list: one agent a line, "host[:port] [community]"; '#'
 // starts a comment. Names are resolved here, before anything is sent.
 bool LoadTargets(const PollOptions &o, std::vector<Agent> *agents)
@@ -266,6 +294,24 @@ int ParsePollOptions(int argc, char **argv, PollOptions *o)
          o->backoff = true;
          continue;
       }
+      if (a == "--walk")
+      {
+         o->walk = true;
+         continue;
+      }
+      if (a == "--getnext")
+      {
+         o->maxRepetitions = 0;
+         continue;
+      }
+      if (a.compare(0, 3, "-Cr") == 0 && a.size() > 3)
+      {
+         uint64_t n;
+         if (!ParseUnsigned(a.c_str() + 3, 0x7FFFFFFF, &n) || n == 0)
+            return UsageError("invalid max-repetitions '" + a.substr(3) + "' (1 to 2147483647)", "poll");
+         o->maxRepetitions = (uint32_t)n;
+         continue;
+      }
       if (i + 1 >= argc)
          return UsageError("option " + a + " needs a value", "poll");
       const char *value = argv[++i];
@@ -308,6 +354,12 @@ int ParsePollOptions(int argc, char **argv, PollOptions *o)
             return UsageError("invalid window '" + std::string(value) + "'", "poll");
          o->window = (uint32_t)n;
       }
+      else if (a == "-Cr")
+      {
+         if (!ParseUnsigned(value, 0x7FFFFFFF, &n) || n == 0)
+            return UsageError("invalid max-repetitions '" + std::string(value) + "' (1 to 2147483647)", "poll");
+         o->maxRepetitions = (uint32_t)n;
+      }
       else if (a == "--rate")
       {
          if (!ParseUnsigned(value, 100000000, &n))
@@ -328,6 +380,8 @@ int ParsePollOptions(int argc, char **argv, PollOptions *o)
    }
    if (o->oids.empty())
       return UsageError("missing OID", "poll");
+   if (o->walk && o->oids.size() != 1)
+      return UsageError("--walk takes one OID", "poll");
    return EXIT_OK;
 }
 
@@ -354,12 +408,24 @@ int CmdPoll(int argc, char **argv)
    engine.SetRateLimit(o.rate);
    for (size_t i = 0; i < agents.size(); i++)
    {
-      SNMP_PDU *request = new SNMP_PDU(SNMP_CMD_GET_REQUEST, agents[i].community.c_str(), 0, o.version);
-      for (const auto &oid : o.oids)
-         request->BindVariable(new SNMP_Variable(oid.data(), (uint32_t)oid.size()));
-      uint32_t status = engine.Submit((struct sockaddr *)&agents[i].address, agents[i].addressLength,
-                                      request, o.timeout, o.attempts,
-                                      o.backoff ? SNMP_ENGINE_BACKOFF : 0, OnGetDone, (void *)i);
+      uint32_t flags = o.backoff ? SNMP_ENGINE_BACKOFF : 0;
+      const struct sockaddr *to = (const struct sockaddr *)&agents[i].address;
+      uint32_t status;
+      if (o.walk)
+      {
+         const std::vector<uint32_t> &root = o.oids[0];
+         status = engine.SubmitWalk(to, agents[i].addressLength, o.version, agents[i].community.c_str(),
+                                    root.data(), (uint32_t)root.size(), o.maxRepetitions, o.timeout,
+                                    o.attempts, flags, OnWalkBinding, OnWalkDone, (void *)i);
+      }
+      else
+      {
+         SNMP_PDU *request = new SNMP_PDU(SNMP_CMD_GET_REQUEST, agents[i].community.c_str(), 0, o.version);
+         for (const auto &oid : o.oids)
+            request->BindVariable(new SNMP_Variable(oid.data(), (uint32_t)oid.size()));
+         status = engine.Submit(to, agents[i].addressLength, request, o.timeout, o.attempts, flags,
+                                OnGetDone, (void *)i);
+      }
       if (status != SNMP_RC_SUCCESS)
       {
          state.totals.done++;

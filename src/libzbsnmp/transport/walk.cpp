@@ -1,9 +1,10 @@
 /* SNMP_Walker: a subtree of one agent, GETBULK or GET-NEXT request by
    request through DoRequest, handed out one binding at a time. */
-#include "internal.h"
+#include "transport/walk_step.h"
 
 #include <chrono>
 
+#include <memory>
 #include <new>
 
 enum WalkState
@@ -15,7 +16,6 @@ enum WalkState
 
 #define SNMP_ERR_TOO_BIG 1       /* RFC 3416 error-status tooBig */
 #define SNMP_ERR_NO_SUCH_NAME 2  /* RFC 1157: past the end of an SNMPv1 view */
-#define WALK_DEFAULT_REPETITIONS 25
 
 /* A request id unlike that of another walker made at about the same time:
    walkers on one transport, one after the other, must not take a late
@@ -88,45 +88,36 @@ uint32_t SNMP_Walker::Fetch()
    delete m_response;
    m_response = nullptr;
    m_index = 0;
+   bool bulk = !m_getNext && m_version != SNMP_VERSION_1;
    for (;;)
    {
-      bool bulk = !m_getNext && m_version != SNMP_VERSION_1;
-      uint32_t command = bulk ? SNMP_CMD_GET_BULK_REQUEST : SNMP_CMD_GET_NEXT_REQUEST;
-      SNMP_PDU request(command, m_community, m_requestId, m_version, 0,
-                       bulk ? m_repetitions : 0);
+      std::unique_ptr<SNMP_PDU> request(
+          ZbWalkRequest(m_version, m_community, &m_last, m_repetitions, m_getNext, m_requestId));
       m_requestId = (m_requestId + 1) & 0x7FFFFFFF;
-      SNMP_Variable *start = new (std::nothrow) SNMP_Variable(m_last.GetValue(), m_last.Length());
-      if (start == nullptr)
-         return Finish(SNMP_RC_COMM_ERROR);
-      request.BindVariable(start);
-      if (request.GetNumVariables() != 1 || start->GetName()->Length() != m_last.Length())
+      if (!request)
          return Finish(SNMP_RC_COMM_ERROR); /* the request could not be built */
       m_requests++;
       SNMP_PDU *response = nullptr;
       uint32_t rc = (m_transport != nullptr)
-                        ? m_transport->DoRequest(&request, &response, m_timeout, m_attempts)
+                        ? m_transport->DoRequest(request.get(), &response, m_timeout, m_attempts)
                         : SNMP_RC_BAD_PARAMETERS;
       if (rc != SNMP_RC_SUCCESS)
          return Finish(rc);
-      uint32_t status = response->GetErrorCode();
-      if (status == SNMP_ERR_TOO_BIG && bulk && m_repetitions > 1)
+      switch (ZbWalkJudgeResponse(response, bulk, &m_repetitions))
       {
-         /* The answer would not fit in the agent's message size: ask for fewer. */
-         delete response;
-         m_repetitions /= 2;
-         continue;
-      }
-      if (status == SNMP_ERR_NO_SUCH_NAME || (status == 0 && response->GetNumVariables() == 0))
-      {
-         delete response;
-         return Finish(SNMP_RC_SUCCESS);
-      }
-      if (status != 0)
-      {
-         m_errorStatus = status;
-         m_errorIndex = response->GetErrorIndex();
-         delete response;
-         return Finish(SNMP_RC_AGENT_ERROR);
+         case ZB_WALK_ASK_FEWER:
+            delete response;
+            continue;
+         case ZB_WALK_COMPLETE:
+            delete response;
+            return Finish(SNMP_RC_SUCCESS);
+         case ZB_WALK_AGENT_ERROR:
+            m_errorStatus = response->GetErrorCode();
+            m_errorIndex = response->GetErrorIndex();
+            delete response;
+            return Finish(SNMP_RC_AGENT_ERROR);
+         case ZB_WALK_BINDINGS:
+            break;
       }
       m_response = response;
       return SNMP_RC_SUCCESS;
@@ -147,20 +138,66 @@ uint32_t SNMP_Walker::Next(SNMP_Variable **var)
          return rc;
    }
    SNMP_Variable *v = m_response->GetVariable(m_index++);
-   SNMP_ObjectId *name = v->GetName();
-   if (v->GetType() == ASN_TYPE_END_OF_MIB_VIEW || name == nullptr ||
-       name->Compare(m_root.GetValue(), m_root.Length()) != OID_CMP_LONGER)
-      return Finish(SNMP_RC_SUCCESS);
-   if (name->CompareOrder(&m_last) <= 0)
+   switch (ZbWalkJudgeBinding(v, &m_root, &m_last))
    {
-      /* RFC 3416 4.2.2: each name must follow the one asked from. An agent
-         that goes back or repeats itself would make the walk loop. */
-      *var = v;
-      return Finish(SNMP_RC_AGENT_ERROR);
+      case ZB_WALK_END:
+         return Finish(SNMP_RC_SUCCESS);
+      case ZB_WALK_NOT_INCREASING:
+         *var = v;
+         return Finish(SNMP_RC_AGENT_ERROR);
+      case ZB_WALK_NO_MEMORY:
+         return Finish(SNMP_RC_COMM_ERROR);
+      case ZB_WALK_NEXT:
+         break;
    }
-   m_last.SetValue(name->GetValue(), name->Length());
-   if (m_last.Length() != name->Length())
-      return Finish(SNMP_RC_COMM_ERROR); /* no room for the copy */
    *var = v;
    return SNMP_RC_SUCCESS;
+}
+
+/* ---- The decisions, shared with the request engine ---- */
+
+SNMP_PDU *ZbWalkRequest(uint32_t version, const char *community, const SNMP_ObjectId *last,
+                        uint32_t repetitions, bool getNext, uint32_t requestId)
+{
+   bool bulk = !getNext && version != SNMP_VERSION_1;
+   uint32_t command = bulk ? SNMP_CMD_GET_BULK_REQUEST : SNMP_CMD_GET_NEXT_REQUEST;
+   std::unique_ptr<SNMP_PDU> request(new (std::nothrow) SNMP_PDU(
+       command, community, requestId, version, 0, bulk ? repetitions : 0));
+   if (!request || request->GetCommunity() == nullptr)
+      return nullptr;
+   SNMP_Variable *start = new (std::nothrow) SNMP_Variable(last->GetValue(), last->Length());
+   if (start == nullptr)
+      return nullptr;
+   request->BindVariable(start);
+   if (request->GetNumVariables() != 1 || start->GetName()->Length() != last->Length())
+      return nullptr; /* the binding could not be stored */
+   return request.release();
+}
+
+ZbWalkResponse ZbWalkJudgeResponse(SNMP_PDU *response, bool bulk, uint32_t *repetitions)
+{
+   uint32_t status = response->GetErrorCode();
+   if (status == SNMP_ERR_TOO_BIG && bulk && *repetitions > 1)
+   {
+      /* The answer would not fit in the agent's message size: ask for fewer. */
+      *repetitions /= 2;
+      return ZB_WALK_ASK_FEWER;
+   }
+   if (status == SNMP_ERR_NO_SUCH_NAME || (status == 0 && response->GetNumVariables() == 0))
+      return ZB_WALK_COMPLETE;
+   return (status != 0) ? ZB_WALK_AGENT_ERROR : ZB_WALK_BINDINGS;
+}
+
+ZbWalkBinding ZbWalkJudgeBinding(SNMP_Variable *var, const SNMP_ObjectId *root, SNMP_ObjectId *last)
+{
+   SNMP_ObjectId *name = var->GetName();
+   if (var->GetType() == ASN_TYPE_END_OF_MIB_VIEW || name == nullptr ||
+       name->Compare(root->GetValue(), root->Length()) != OID_CMP_LONGER)
+      return ZB_WALK_END;
+   /* RFC 3416 4.2.2: each name must follow the one asked from. An agent that
+      goes back or repeats itself would make the walk loop. */
+   if (name->CompareOrder(last) <= 0)
+      return ZB_WALK_NOT_INCREASING;
+   last->SetValue(name->GetValue(), name->Length());
+   return (last->Length() == name->Length()) ? ZB_WALK_NEXT : ZB_WALK_NO_MEMORY;
 }
