@@ -83,29 +83,70 @@ std::string JsonEscape(const std::string &s)
    return out;
 }
 
-// A binding as one JSON object: the type word and the value of Net-SNMP's
-// text ("STRING: \"abc\"" gives STRING and abc).
+// A binding as one JSON object: the type in Net-SNMP's word, and the value
+// as data (numbers as digits, an OCTET STRING as its octets, or as hex
+// octets when they are no text, an OID and an address in dotted form).
 std::string JsonBinding(const std::string &agent, SNMP_Variable *v)
 {
-   std::string text = FormatValue(v);
-   std::string type = text, value;
-   size_t colon = text.find(": ");
-   if (colon != std::string::npos)
+   std::string type, value;
+   char buf[64];
+   switch (v->GetType())
    {
-      type = text.substr(0, colon);
-      value = text.substr(colon + 2);
-   }
-   if (type == "STRING" && value.size() >= 2 && value.front() == '"' && value.back() == '"')
-   {
-      // The raw octets, not the tool's quoted form.
-      value.assign((const char *)v->GetValue(), v->GetValueLength());
-      size_t nul = value.find('\0');
-      if (nul != std::string::npos)
-         value.resize(nul);
-   }
-   else if (v->GetType() == ASN_TYPE_TIMETICKS)
-   {
-      value = std::to_string(v->GetValueAsUInt());
+      case ASN_TYPE_OCTET_STRING:
+      {
+         const uint8_t *p = v->GetValue();
+         uint32_t n = v->GetValueLength();
+         bool printable = true;
+         for (uint32_t i = 0; i < n; i++)
+            if ((p[i] < 0x20 || p[i] > 0x7E) && !(p[i] >= '\t' && p[i] <= '\r'))
+               printable = false;
+         if (printable)
+         {
+            type = "STRING";  // also for the empty string, which Net-SNMP shows as ""
+            value.assign((const char *)p, n);
+         }
+         else
+         {
+            type = "Hex-STRING";
+            value.clear();
+            for (uint32_t i = 0; i < n; i++)
+            {
+               snprintf(buf, sizeof(buf), i ? " %02X" : "%02X", p[i]);
+               value += buf;
+            }
+         }
+         break;
+      }
+      case ASN_TYPE_INTEGER:
+      case ASN_TYPE_COUNTER32:
+      case ASN_TYPE_GAUGE32:
+      case ASN_TYPE_TIMETICKS:
+      case ASN_TYPE_UINTEGER32:
+      case ASN_TYPE_COUNTER64:
+      {
+         static const struct
+         {
+            uint32_t asn;
+            const char *word;
+         } words[] = {{ASN_TYPE_INTEGER, "INTEGER"},     {ASN_TYPE_COUNTER32, "Counter32"},
+                      {ASN_TYPE_GAUGE32, "Gauge32"},     {ASN_TYPE_TIMETICKS, "Timeticks"},
+                      {ASN_TYPE_UINTEGER32, "UInteger32"}, {ASN_TYPE_COUNTER64, "Counter64"}};
+         for (const auto &w : words)
+            if (w.asn == v->GetType())
+               type = w.word;
+         value = v->GetValueAsString(buf, sizeof(buf));
+         break;
+      }
+      default:
+      {
+         // The rest as the tool prints them: "TYPE: value", or a word alone
+         // (NULL and the exceptions).
+         std::string text = FormatValue(v);
+         size_t colon = text.find(": ");
+         type = (colon != std::string::npos) ? text.substr(0, colon) : text;
+         value = (colon != std::string::npos) ? text.substr(colon + 2) : std::string();
+         break;
+      }
    }
    return "{\"agent\":\"" + JsonEscape(agent) + "\",\"oid\":\"" + v->GetName()->GetValueAsText() +
           "\",\"type\":\"" + JsonEscape(type) + "\",\"value\":\"" + JsonEscape(value) + "\"}";
