@@ -82,6 +82,8 @@ std::string OidName(SNMP_ObjectId *oid);
 // Prints the binding with names, values as Net-SNMP prints them; false
 // (nothing printed) without a tree.
 bool PrintNamedBinding(SNMP_Variable *v);
+// A value as the tool prints it: with the tree's names and hints when one is loaded.
+std::string BindingValue(SNMP_Variable *v);
 
 // ---- request.cpp: one agent, request by request ----
 

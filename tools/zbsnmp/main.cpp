@@ -106,6 +106,8 @@ static const std::map<std::string, std::string> kCommandHelp = {
     "  --window N    most requests outstanding at once (default 10000)\n"
     "  --rate N      most new requests per second (default: no limit)\n"
     "  --backoff     each retransmission waits twice as long as the one before\n"
+    "  -m FILE, -On  MIB tree file: OIDs may be names, text lines show names (JSON keeps\n"
+    "                numbers); -On keeps numbers in text too\n"
     "  --walk        walk the subtree: GETBULK requests (-Cr N repetitions each, default 50)\n"
     "                in SNMPv2c, GET-NEXT in SNMPv1 or with --getnext\n"
     "  -o FORMAT     text (default): AGENT OID = VALUE lines; json: one JSON object a line,\n"

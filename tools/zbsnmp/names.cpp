@@ -65,10 +65,10 @@ std::string OidName(SNMP_ObjectId *oid)
    return text;
 }
 
-bool PrintNamedBinding(SNMP_Variable *v)
+std::string BindingValue(SNMP_Variable *v)
 {
    if (g_names == nullptr)
-      return false;
+      return FormatValue(v);
    std::string value(512, '\0');
    uint32_t n = g_names->FormatValue(v, &value[0], (uint32_t)value.size(), g_textFlags);
    if (n >= value.size())
@@ -77,6 +77,14 @@ bool PrintNamedBinding(SNMP_Variable *v)
       g_names->FormatValue(v, &value[0], n + 1, g_textFlags);
    }
    value.resize(n);
-   printf("%s = %s\n", OidName(v->GetName()).c_str(), value.c_str());
+   return value;
+}
+
+bool PrintNamedBinding(SNMP_Variable *v)
+{
+   if (g_names == nullptr)
+      return false;
+   printf("%s = %s\n", OidName(v->GetName()).c_str(), BindingValue(v).c_str());
    return true;
 }
+

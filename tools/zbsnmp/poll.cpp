@@ -42,6 +42,8 @@ struct PollOptions
    bool walk = false;
    uint32_t maxRepetitions = 50;  // of each GETBULK of a walk; 0 asks GET-NEXT
    std::vector<std::vector<uint32_t>> oids;
+   std::string mibFile;        // -m FILE (else $ZBSNMP_MIBS): names in, names out in text
+   bool numericOids = false;   // -On
 };
 
 struct Totals
@@ -193,8 +195,8 @@ void OnGetDone(uint32_t status, SNMP_PDU *response, void *context)
       if (state->options->json)
          printf("%s\n", JsonBinding(agent.name, v).c_str());
       else
-         printf("%s %s = %s\n", agent.name.c_str(), v->GetName()->GetValueAsText(),
-                FormatValue(v).c_str());
+         printf("%s %s = %s\n", agent.name.c_str(), OidName(v->GetName()).c_str(),
+                BindingValue(v).c_str());
    }
 }
 
@@ -205,7 +207,7 @@ bool OnWalkBinding(SNMP_Variable *v, void *context)
    if (g_state->options->json)
       printf("%s\n", JsonBinding(agent.name, v).c_str());
    else
-      printf("%s %s = %s\n", agent.name.c_str(), v->GetName()->GetValueAsText(), FormatValue(v).c_str());
+      printf("%s %s = %s\n", agent.name.c_str(), OidName(v->GetName()).c_str(), BindingValue(v).c_str());
    return true;
 }
 
@@ -335,6 +337,11 @@ int ParsePollOptions(int argc, char **argv, PollOptions *o)
          o->backoff = true;
          continue;
       }
+      if (a == "-On")
+      {
+         o->numericOids = true;
+         continue;
+      }
       if (a == "--walk")
       {
          o->walk = true;
@@ -359,6 +366,8 @@ int ParsePollOptions(int argc, char **argv, PollOptions *o)
       uint64_t n;
       if (a == "-f")
          o->targets = value;
+      else if (a == "-m")
+         o->mibFile = value;
       else if (a == "-o")
       {
          if (!strcmp(value, "json"))
@@ -412,10 +421,13 @@ int ParsePollOptions(int argc, char **argv, PollOptions *o)
    }
    if (o->targets.empty())
       return UsageError("missing -f TARGETS", "poll");
+   int loaded = LoadMibTree(o->mibFile, o->numericOids);
+   if (loaded != EXIT_OK)
+      return loaded;
    for (; i < argc; i++)
    {
       std::vector<uint32_t> oid;
-      if (!ParseOid(argv[i], &oid))
+      if (!ParseName(argv[i], &oid))
          return UsageError("invalid OID '" + std::string(argv[i]) + "'", "poll");
       o->oids.push_back(oid);
    }
