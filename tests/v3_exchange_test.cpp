@@ -173,11 +173,16 @@ TEST(V3Exchange, DiscoveryThenRequestAtEveryLevel)
       ASSERT_EQ(client.Run(agent, &sends), V3_STEP_DONE);
       EXPECT_EQ(sends, 2);
       ASSERT_EQ(client.exchange->Result(), (uint32_t)SNMP_RC_SUCCESS);
-      uint32_t length;
-      const uint8_t *pdu = client.exchange->ResponsePdu(&length);
-      auto resp = ParsePduElement(pdu, length);
+      std::unique_ptr<SNMP_PDU> resp(client.exchange->TakeResponse());
       ASSERT_NE(resp, nullptr);
       EXPECT_EQ(resp->GetRequestId(), 31337u);
+      EXPECT_EQ(resp->GetVersion(), (uint32_t)SNMP_VERSION_3);
+      EXPECT_EQ(resp->GetSecurityLevel(), level);
+      EXPECT_STREQ(resp->GetUser(), "zbuser");
+      uint32_t engineLength = 0;
+      const uint8_t *engine = resp->GetEngineId(&engineLength);
+      EXPECT_EQ(std::vector<uint8_t>(engine, engine + engineLength), agent.engine);
+      EXPECT_EQ(client.exchange->TakeResponse(), nullptr);  // handed over once
       EXPECT_EQ(client.id.GetEngineBoots(), 4u);
       // A second exchange of the same identity needs no discovery.
       ZbV3Exchange again(ZbUsmAccess::Data(&client.id), nullptr, client.pdu.data(),

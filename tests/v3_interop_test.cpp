@@ -162,13 +162,7 @@ protected:
                   *sends = sent;
                result = exchange.Result();
                if (result == SNMP_RC_SUCCESS)
-               {
-                  uint32_t length;
-                  const uint8_t *p = exchange.ResponsePdu(&length);
-                  *response = ParsePduElement(p, length);
-                  if (*response == nullptr)
-                     return SNMP_RC_PARSE_ERROR;
-               }
+                  response->reset(exchange.TakeResponse());
                return result;
             }
          }
