@@ -600,9 +600,11 @@ public:
    const uint8_t *GetLocalEngineId(uint32_t *length);
    uint32_t GetLocalEngineBoots() const;
    uint32_t GetLocalEngineTime() const;
-   /* How the last SNMPv3 message Read took in fared: SNMP_RC_SUCCESS (it
-      was delivered), SNMP_RC_PARSE_ERROR (it does not parse: Read gave
-      NULL), or why it was dropped (SNMP_RC_UNKNOWN_USER_NAME, ...). */
+   /* How the last Read fared with SNMPv3: SNMP_RC_SUCCESS when it took no
+      v3 message, delivered one, or answered discovery (a message with an
+      empty engine ID, RFC 3414 4); SNMP_RC_PARSE_ERROR for one that does
+      not parse (Read gave NULL); otherwise why the message was dropped
+      (SNMP_RC_UNKNOWN_USER_NAME, SNMP_RC_UNKNOWN_ENGINE_ID, ...). */
    uint32_t GetSecurityStatus() const;
 
    /* Receive-buffer state, for diagnostics and tests: each Read takes one

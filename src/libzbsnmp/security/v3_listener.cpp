@@ -278,10 +278,12 @@ static uint32_t ReceiveAuthoritative(ZbV3Listener *l, const ZbV3Message &m, int6
    }
    if (!ZbV3ListenerEngine(l, now))
       return SNMP_RC_SECURITY_UNAVAILABLE;
-   /* Step 3: an engine ID that is not ours (empty: discovery, RFC 3414 4). */
+   /* Step 3: an engine ID that is not ours. An empty one is discovery
+      (RFC 3414 4): answered the same way, and nothing wrong. */
    if (!SameOctets(m.engineId, m.engineIdLength, l->engineId, l->engineIdLength))
-      return Refuse(l, SNMP_RC_UNKNOWN_ENGINE_ID, USM_STAT_UNKNOWN_ENGINE_IDS, m, requestId,
-                    nullptr, nullptr, now, reply, replyLength);
+      return Refuse(l, m.engineIdLength == 0 ? SNMP_RC_SUCCESS : SNMP_RC_UNKNOWN_ENGINE_ID,
+                    USM_STAT_UNKNOWN_ENGINE_IDS, m, requestId, nullptr, nullptr, now, reply,
+                    replyLength);
    /* Step 4: the user. */
    ZbV3ListenerUser *u = FindInformUser(l, m.user, m.userLength);
    if (u == nullptr)

@@ -71,11 +71,13 @@ uint32_t ZbV3ListenerTime(const ZbV3Listener *l, int64_t now);
 
 /* Takes one received SNMPv3 message. own is the identity of requests sent
    from the same socket (its responses and Reports are taken with it) or
-   NULL. Results: SNMP_RC_SUCCESS and a new PDU in *pdu (the caller's);
-   SNMP_RC_PARSE_ERROR for a message that does not parse (nothing sent);
-   otherwise why it was dropped (the RFC's error indications), with, for a
-   reportable message, the Report to send back to its sender in a new malloc
-   block (*reply, *replyLength; NULL when there is none). */
+   NULL. Results: SNMP_RC_SUCCESS and a new PDU in *pdu (the caller's),
+   or with *pdu NULL for discovery (an empty engine ID) answered with a
+   Report; SNMP_RC_PARSE_ERROR for a message that does not parse (nothing
+   sent); otherwise why it was dropped (the RFC's error indications). A
+   reportable message that is not delivered gets the Report to send back to
+   its sender in a new malloc block (*reply, *replyLength; NULL when there
+   is none). */
 uint32_t ZbV3ListenerReceive(ZbV3Listener *l, ZbUsmIdentityData *own, const uint8_t *data,
                              uint32_t length, int64_t now, SNMP_PDU **pdu, uint8_t **reply,
                              uint32_t *replyLength);

@@ -183,6 +183,8 @@ int SNMP_UDPTransport::Read(SNMP_PDU **pdu, uint32_t timeout, struct sockaddr *s
    struct sockaddr_storage from;
    socklen_t fromLen = sizeof(from);
    memset(&from, 0, sizeof(from));
+   if (m_listener != nullptr)
+      m_listener->lastStatus = SNMP_RC_SUCCESS;
    int received = RecvData(timeout, (struct sockaddr *)&from, &fromLen);
    if (received <= 0)
       return received;
@@ -257,12 +259,12 @@ int SNMP_UDPTransport::ReadV3(SNMP_PDU **pdu, uint32_t total, const struct socka
       ZbSendBytes(m_socket, reply, replyLength, sender, senderLen);
       free(reply);
    }
-   if (rc == SNMP_RC_SUCCESS || rc == SNMP_RC_PARSE_ERROR)
+   if (parsed != nullptr || rc == SNMP_RC_PARSE_ERROR)
    {
       *pdu = parsed;
       return (int)total;
    }
-   return 0;
+   return 0; /* dropped, or discovery answered: no message for the caller */
 }
 
 int SNMP_UDPTransport::Send(SNMP_PDU *pdu)
