@@ -595,8 +595,7 @@ public:
       boots 1: a new engine for every transport. SNMP_RC_BAD_PARAMETERS for
       values out of range. */
    uint32_t SetLocalEngine(const uint8_t *engineId, uint32_t length, uint32_t boots);
-   /* The local engine's ID (made now if there is none yet; NULL and length 0
-      when it cannot be made), boots and time. */
+   /* The local engine's ID (made now if there is none yet), boots and time. */
    const uint8_t *GetLocalEngineId(uint32_t *length);
    uint32_t GetLocalEngineBoots() const;
    uint32_t GetLocalEngineTime() const;

@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <chrono>
 #include <new>
 
 #include "security/v3_pdu.h"
@@ -103,7 +104,18 @@ int ZbV3ListenerEngine(ZbV3Listener *l, int64_t now)
       return 1;
    uint8_t id[13] = {0x80, 0x00, 0x00, 0x00, 0x05};
    if (!ZbRandomBytes(id + 5, 8))
-      return 0;
+   {
+      /* Without libcrypto (noAuthNoPriv only) the ID needs to be unique, not
+         secret: the clocks and where this listener lives, mixed. */
+      uint64_t v = (uint64_t)std::chrono::system_clock::now().time_since_epoch().count() ^
+                   ((uint64_t)std::chrono::steady_clock::now().time_since_epoch().count() << 17) ^
+                   (uint64_t)(uintptr_t)l;
+      v = (v ^ (v >> 30)) * 0xBF58476D1CE4E5B9ULL;
+      v = (v ^ (v >> 27)) * 0x94D049BB133111EBULL;
+      v ^= v >> 31;
+      for (int i = 0; i < 8; i++)
+         id[5 + i] = (uint8_t)(v >> (8 * i));
+   }
    return ZbV3ListenerSetEngine(l, id, sizeof(id), 1, now);
 }
 

@@ -62,8 +62,8 @@ int ZbV3ListenerSetEngine(ZbV3Listener *l, const uint8_t *engineId, uint32_t len
                           uint32_t boots, int64_t now);
 /* The local engine's ID; made on first use when none was set: the RFC 3411
    format with enterprise number 0 (no one's: 80 00 00 00), format 5
-   (octets) and 8 random octets, with boots 1. 0 when no random octets can
-   be had. */
+   (octets) and 8 random octets (without libcrypto, octets mixed from the
+   clocks), with boots 1. 1 on success. */
 int ZbV3ListenerEngine(ZbV3Listener *l, int64_t now);
 /* snmpEngineTime now (seconds since the engine started, latched at
    2^31 - 1). */
