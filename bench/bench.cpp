@@ -970,23 +970,11 @@ int main(int argc, char **argv)
    {
       uint32_t maxRequests = quick ? 2000 : 20000;
       double maxSeconds = quick ? 2 : 10;
-      for (int pinned = 1; pinned >= 0; pinned--)
-      {
-         Pin(0, pinned ? 0 : -1);
-         Pin(agent.Pid(), pinned ? 0 : -1);
-         ExchangeResult a, b;
-         AlternateRounds(
-             [&](uint32_t n, std::vector<double> *lat) { OursExchange(agent.Port(), n, maxSeconds, lat); },
-             [&](uint32_t n, std::vector<double> *lat) { TheirsExchange(agent.Port(), n, maxSeconds, lat); },
-             maxRequests, maxSeconds, &a, &b);
-         printf("| GET sysDescr.0, %s: requests/s | %.0f (%u requests) | %.0f (%u requests) | %sx |\n",
-                pinned ? "client pinned to the agent's CPU" : "unpinned", a.perSecond, a.requests,
-                b.perSecond, b.requests, Fixed(a.perSecond / b.perSecond).c_str());
-         printf("| GET sysDescr.0, %s: median latency | %.1f us | %.1f us | %sx |\n",
-                pinned ? "pinned" : "unpinned", a.medianUs, b.medianUs,
-                Fixed(b.medianUs / a.medianUs).c_str());
-      }
-      Pin(0, -1);
+      ExchangeRows(
+          agent.Pid(),
+          [&](uint32_t n, std::vector<double> *lat) { OursExchange(agent.Port(), n, maxSeconds, lat); },
+          [&](uint32_t n, std::vector<double> *lat) { TheirsExchange(agent.Port(), n, maxSeconds, lat); },
+          maxRequests, maxSeconds);
       TrapIntake(messages.back().bytes, quick ? 20000 : 200000);
       printf("\n## Whole-agent walks\n\n");
       for (bool pinned : {false, true})

@@ -5,6 +5,7 @@
 
 #include <benchmark/benchmark.h>
 #include <sched.h>
+#include <stdio.h>
 #include <sys/types.h>
 
 #include <algorithm>
@@ -118,6 +119,27 @@ inline void AlternateRounds(const ExchangeSide &ours, const ExchangeSide &theirs
    }
    *a = Summarise(ourLat, ourTime);
    *b = Summarise(theirLat, theirTime);
+}
+
+// The rows of a GET exchange benchmark: alternating rounds with this
+// process pinned to the agent's CPU, then with both unpinned.
+inline void ExchangeRows(pid_t agent, const ExchangeSide &ours, const ExchangeSide &theirs,
+                         uint32_t maxRequests, double maxSeconds)
+{
+   for (int pinned = 1; pinned >= 0; pinned--)
+   {
+      Pin(0, pinned ? 0 : -1);
+      Pin(agent, pinned ? 0 : -1);
+      ExchangeResult a, b;
+      AlternateRounds(ours, theirs, maxRequests, maxSeconds, &a, &b);
+      printf("| GET sysDescr.0, %s: requests/s | %.0f (%u requests) | %.0f (%u requests) | %.2fx |\n",
+             pinned ? "client pinned to the agent's CPU" : "unpinned", a.perSecond, a.requests,
+             b.perSecond, b.requests, b.perSecond > 0 ? a.perSecond / b.perSecond : 0.0);
+      printf("| GET sysDescr.0, %s: median latency | %.1f us | %.1f us | %.2fx |\n",
+             pinned ? "pinned" : "unpinned", a.medianUs, b.medianUs,
+             a.medianUs > 0 ? b.medianUs / a.medianUs : 0.0);
+   }
+   Pin(0, -1);
 }
 
 #endif

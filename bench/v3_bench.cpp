@@ -63,6 +63,29 @@ static int OursDecode(const std::vector<uint8_t> &wire, ZbUsmIdentityData *id)
 
 static netsnmp_session *g_session;
 
+// A Net-SNMP session of the user at authPriv with SHA-256 and AES-128, the
+// passwords made into keys.
+static bool SetUser(netsnmp_session *s, const char *user)
+{
+   snmp_sess_init(s);
+   s->version = SNMP_VERSION_3;
+   s->securityName = (char *)user;
+   s->securityNameLen = strlen(user);
+   s->securityLevel = SNMP_SEC_LEVEL_AUTHPRIV;
+   s->securityAuthProto = usmHMAC192SHA256AuthProtocol;
+   s->securityAuthProtoLen = OID_LENGTH(usmHMAC192SHA256AuthProtocol);
+   s->securityAuthKeyLen = USM_AUTH_KU_LEN;
+   s->securityPrivProto = usmAESPrivProtocol;
+   s->securityPrivProtoLen = OID_LENGTH(usmAESPrivProtocol);
+   s->securityPrivKeyLen = USM_PRIV_KU_LEN;
+   return generate_Ku(s->securityAuthProto, s->securityAuthProtoLen, (const u_char *)kAuthPass,
+                      strlen(kAuthPass), s->securityAuthKey,
+                      &s->securityAuthKeyLen) == SNMPERR_SUCCESS &&
+          generate_Ku(s->securityAuthProto, s->securityAuthProtoLen, (const u_char *)kPrivPass,
+                      strlen(kPrivPass), s->securityPrivKey,
+                      &s->securityPrivKeyLen) == SNMPERR_SUCCESS;
+}
+
 static bool NetSnmpOpen()
 {
    setenv("MIBS", "", 1);
@@ -70,24 +93,9 @@ static bool NetSnmpOpen()
    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_PERSIST_STATE, 1);
    init_snmp("zbsnmpv3bench");
    netsnmp_session s;
-   snmp_sess_init(&s);
-   s.peername = (char *)"127.0.0.1:9";  // never sent to
-   s.version = SNMP_VERSION_3;
-   s.securityName = (char *)kUser;
-   s.securityNameLen = strlen(kUser);
-   s.securityLevel = SNMP_SEC_LEVEL_AUTHPRIV;
-   s.securityAuthProto = usmHMAC192SHA256AuthProtocol;
-   s.securityAuthProtoLen = OID_LENGTH(usmHMAC192SHA256AuthProtocol);
-   s.securityAuthKeyLen = USM_AUTH_KU_LEN;
-   s.securityPrivProto = usmAESPrivProtocol;
-   s.securityPrivProtoLen = OID_LENGTH(usmAESPrivProtocol);
-   s.securityPrivKeyLen = USM_PRIV_KU_LEN;
-   if (generate_Ku(s.securityAuthProto, s.securityAuthProtoLen, (const u_char *)kAuthPass,
-                   strlen(kAuthPass), s.securityAuthKey,
-                   &s.securityAuthKeyLen) != SNMPERR_SUCCESS ||
-       generate_Ku(s.securityAuthProto, s.securityAuthProtoLen, (const u_char *)kPrivPass,
-                   strlen(kPrivPass), s.securityPrivKey, &s.securityPrivKeyLen) != SNMPERR_SUCCESS)
+   if (!SetUser(&s, kUser))
       return false;
+   s.peername = (char *)"127.0.0.1:9";  // never sent to
    s.securityEngineID = (u_char *)kEngine;
    s.securityEngineIDLen = sizeof(kEngine);
    s.contextEngineID = (u_char *)kEngine;
@@ -152,24 +160,10 @@ static const char kAgentUser[] = "v3sha256_aes";  // tests/snmpd-v3.conf: SHA-25
 static netsnmp_session *TheirsSession(uint16_t port)
 {
    netsnmp_session s;
-   snmp_sess_init(&s);
+   if (!SetUser(&s, kAgentUser))
+      return nullptr;
    std::string peer = "udp:127.0.0.1:" + std::to_string(port);
    s.peername = (char *)peer.c_str();
-   s.version = SNMP_VERSION_3;
-   s.securityName = (char *)kAgentUser;
-   s.securityNameLen = strlen(kAgentUser);
-   s.securityLevel = SNMP_SEC_LEVEL_AUTHPRIV;
-   s.securityAuthProto = usmHMAC192SHA256AuthProtocol;
-   s.securityAuthProtoLen = OID_LENGTH(usmHMAC192SHA256AuthProtocol);
-   s.securityAuthKeyLen = USM_AUTH_KU_LEN;
-   s.securityPrivProto = usmAESPrivProtocol;
-   s.securityPrivProtoLen = OID_LENGTH(usmAESPrivProtocol);
-   s.securityPrivKeyLen = USM_PRIV_KU_LEN;
-   if (generate_Ku(s.securityAuthProto, s.securityAuthProtoLen, (const u_char *)kAuthPass,
-                   strlen(kAuthPass), s.securityAuthKey, &s.securityAuthKeyLen) != SNMPERR_SUCCESS ||
-       generate_Ku(s.securityAuthProto, s.securityAuthProtoLen, (const u_char *)kPrivPass,
-                   strlen(kPrivPass), s.securityPrivKey, &s.securityPrivKeyLen) != SNMPERR_SUCCESS)
-      return nullptr;
    s.timeout = 1000000;
    s.retries = 2;
    return snmp_open(&s);  // discovers the engine
@@ -235,23 +229,7 @@ static void Exchanges(bool quick)
    }
    else
    {
-      uint32_t maxRequests = quick ? 2000 : 20000;
-      double maxSeconds = quick ? 2 : 10;
-      for (int pinned = 1; pinned >= 0; pinned--)
-      {
-         Pin(0, pinned ? 0 : -1);
-         Pin(agent.Pid(), pinned ? 0 : -1);
-         ExchangeResult a, b;
-         AlternateRounds(ours, theirs, maxRequests, maxSeconds, &a, &b);
-         printf("| GET sysDescr.0, %s: requests/s | %.0f (%u requests) | %.0f (%u requests) | "
-                "%.2fx |\n",
-                pinned ? "client pinned to the agent's CPU" : "unpinned", a.perSecond, a.requests,
-                b.perSecond, b.requests, b.perSecond > 0 ? a.perSecond / b.perSecond : 0.0);
-         printf("| GET sysDescr.0, %s: median latency | %.1f us | %.1f us | %.2fx |\n",
-                pinned ? "pinned" : "unpinned", a.medianUs, b.medianUs,
-                a.medianUs > 0 ? b.medianUs / a.medianUs : 0.0);
-      }
-      Pin(0, -1);
+      ExchangeRows(agent.Pid(), ours, theirs, quick ? 2000 : 20000, quick ? 2 : 10);
    }
    if (session)
       snmp_close(session);

@@ -15,66 +15,27 @@
 
 namespace
 {
-// Output lines without the Net-SNMP tools' notes about their state.
-std::vector<std::string> Lines(const std::string &text)
-{
-   std::vector<std::string> out;
-   std::istringstream in(text);
-   std::string line;
-   while (std::getline(in, line))
-      if (!line.empty() && line.rfind("Created directory", 0) != 0)
-         out.push_back(line);
-   return out;
-}
-
-class ToolV3Test : public ::testing::Test
+class ToolV3Test : public V3AgentSuite
 {
 protected:
-   static void SetUpTestSuite()
-   {
-      if (!HaveProgram("snmpd") || !SNMPIsSecurityAvailable())
-         return;
-      s_agent = new SnmpdAgent();
-      if (!s_agent->Start(false, std::string(ZBSNMP_SOURCE_DIR) + "/tests/snmpd-v3.conf"))
-      {
-         delete s_agent;
-         s_agent = nullptr;
-      }
-   }
-   static void TearDownTestSuite()
-   {
-      delete s_agent;
-      s_agent = nullptr;
-   }
-   void SetUp() override
-   {
-      if (!SNMPIsSecurityAvailable())
-         GTEST_SKIP() << "built without libcrypto";
-      REQUIRE_PEER(HaveProgram("snmpd"), "snmpd");
-      REQUIRE_PEER(HaveProgram("snmpget"), "snmpget");
-      ASSERT_NE(s_agent, nullptr) << "snmpd did not start";
-   }
    // Net-SNMP's tool and ours with the same options: their output lines.
    std::vector<std::string> Theirs(const std::string &tool, const std::string &options,
                                    const std::string &args)
    {
       int status = -1;
-      std::string cmd = tool + " -On " + options + " " + s_agent->Address() + " " + args;
+      std::string cmd = tool + " -On " + options + " " + Agent()->Address() + " " + args;
       std::string out = RunPeerCommand(cmd, &status);
       EXPECT_EQ(status, 0) << cmd << ": " << out;
-      return Lines(out);
+      return PeerLines(out);
    }
    std::vector<std::string> Ours(const std::string &command, const std::string &options,
                                  const std::string &args)
    {
-      Result r = Tool(command + " " + options + " " + s_agent->Address() + " " + args);
+      Result r = Tool(command + " " + options + " " + Agent()->Address() + " " + args);
       EXPECT_EQ(r.status, 0) << command << " " << options << ": " << r.out;
-      return Lines(r.out);
+      return PeerLines(r.out);
    }
-
-   static SnmpdAgent *s_agent;
 };
-SnmpdAgent *ToolV3Test::s_agent = nullptr;
 }  // namespace
 
 TEST_F(ToolV3Test, EveryUserGetWalkAndSetLikeNetSnmp)
@@ -164,7 +125,7 @@ TEST_F(ToolV3Test, MistakesPrintTheirReasons)
    for (const Case &c : cases)
    {
       SCOPED_TRACE(c.options);
-      Result r = Tool(std::string("get ") + c.options + " " + s_agent->Address() + " .1.3.6.1.2.1.1.1.0");
+      Result r = Tool(std::string("get ") + c.options + " " + Agent()->Address() + " .1.3.6.1.2.1.1.1.0");
       EXPECT_EQ(r.status, c.status) << r.out;
       EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
    }

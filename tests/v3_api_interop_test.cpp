@@ -33,51 +33,14 @@ std::string Formatted(SNMP_Variable *v)
    return std::string(v->GetName()->GetValueAsText()) + " = " + buf;
 }
 
-// A Net-SNMP tool's output lines, without its notes about its state.
-std::vector<std::string> Lines(const std::string &text)
-{
-   std::vector<std::string> out;
-   std::istringstream in(text);
-   std::string line;
-   while (std::getline(in, line))
-      if (!line.empty() && line.rfind("Created directory", 0) != 0)
-         out.push_back(line);
-   return out;
-}
-
-class V3ApiTest : public ::testing::Test
+class V3ApiTest : public V3AgentSuite
 {
 protected:
-   static void SetUpTestSuite()
-   {
-      if (!HaveProgram("snmpd") || !SNMPIsSecurityAvailable())
-         return;
-      s_agent = new SnmpdAgent();
-      if (!s_agent->Start(false, std::string(ZBSNMP_SOURCE_DIR) + "/tests/snmpd-v3.conf"))
-      {
-         delete s_agent;
-         s_agent = nullptr;
-      }
-   }
-   static void TearDownTestSuite()
-   {
-      delete s_agent;
-      s_agent = nullptr;
-   }
-   void SetUp() override
-   {
-      if (!SNMPIsSecurityAvailable())
-         GTEST_SKIP() << "built without libcrypto";
-      REQUIRE_PEER(HaveProgram("snmpd"), "snmpd");
-      REQUIRE_PEER(HaveProgram("snmpget"), "snmpget");
-      ASSERT_NE(s_agent, nullptr) << "snmpd did not start";
-   }
-
    // A transport to the agent that carries the identity.
    static std::unique_ptr<SNMP_UDPTransport> Connect(SNMP_USMIdentity *id)
    {
       auto t = std::make_unique<SNMP_UDPTransport>();
-      EXPECT_EQ(t->ConnectUDPTransport("127.0.0.1", s_agent->Port()), (uint32_t)SNMP_RC_SUCCESS);
+      EXPECT_EQ(t->ConnectUDPTransport("127.0.0.1", Agent()->Port()), (uint32_t)SNMP_RC_SUCCESS);
       t->SetSecurity(id);
       return t;
    }
@@ -102,16 +65,14 @@ protected:
    std::vector<std::string> Peer(const std::string &tool, const V3User &u, const std::string &args)
    {
       int status = -1;
-      std::string cmd = tool + " -On -r 1 -t 2 " + V3Options(u) + " " + s_agent->Address() + " " + args;
+      std::string cmd = tool + " -On -r 1 -t 2 " + V3Options(u) + " " + Agent()->Address() + " " + args;
       std::string out = RunPeerCommand(cmd, &status);
       EXPECT_EQ(status, 0) << cmd << ": " << out;
-      return Lines(out);
+      return PeerLines(out);
    }
 
-   static SnmpdAgent *s_agent;
    uint32_t m_requestId = 51000;
 };
-SnmpdAgent *V3ApiTest::s_agent = nullptr;
 }  // namespace
 
 // GET, a GETBULK walk and SET for every user, each beside Net-SNMP's tool on
@@ -234,7 +195,7 @@ TEST_F(V3ApiTest, FailuresHaveTheirOwnCodes)
 TEST_F(V3ApiTest, VersionsAndIdentity)
 {
    SNMP_UDPTransport t;
-   ASSERT_EQ(t.ConnectUDPTransport("127.0.0.1", s_agent->Port()), (uint32_t)SNMP_RC_SUCCESS);
+   ASSERT_EQ(t.ConnectUDPTransport("127.0.0.1", Agent()->Port()), (uint32_t)SNMP_RC_SUCCESS);
    uint32_t rc;
    SNMP_PDU *slot = (SNMP_PDU *)&rc;  // must be emptied
    SNMP_PDU req(SNMP_CMD_GET_REQUEST, nullptr, 5, SNMP_VERSION_3);
@@ -289,7 +250,7 @@ TEST_F(V3ApiTest, DriverKeepsOnePeerPerAgentOverOneSocket)
 {
    SnmpdAgent second;
    ASSERT_TRUE(second.Start(false, std::string(ZBSNMP_SOURCE_DIR) + "/tests/snmpd-v3.conf"));
-   std::vector<uint16_t> ports = {s_agent->Port(), second.Port()};
+   std::vector<uint16_t> ports = {Agent()->Port(), second.Port()};
    SNMP_USMIdentity id;
    ConfigureV3(&id, FindV3User("v3sha256_aes"));
    ZbUsmIdentityData *d = ZbUsmAccess::Data(&id);
@@ -428,6 +389,7 @@ std::string EngineHex(const std::vector<uint8_t> &engine)
    return hex;
 }
 
+// A listener on a loopback socket of its own.
 struct V3Listener
 {
    V3Listener()
@@ -458,14 +420,21 @@ struct V3Listener
    std::unique_ptr<SNMP_UDPTransport> transport;
    std::string address;
 };
+class V3ListenerTest : public ::testing::Test
+{
+protected:
+   void SetUp() override
+   {
+      if (!SNMPIsSecurityAvailable())
+         GTEST_SKIP() << "built without libcrypto";
+      REQUIRE_PEER(HaveProgram("snmptrap") && HaveProgram("snmpinform"), "snmptrap, snmpinform");
+   }
+   V3Listener l;
+};
 }  // namespace
 
-TEST(V3ListenerTest, SnmptrapV3AtEveryLevel)
+TEST_F(V3ListenerTest, SnmptrapV3AtEveryLevel)
 {
-   if (!SNMPIsSecurityAvailable())
-      GTEST_SKIP() << "built without libcrypto";
-   REQUIRE_PEER(HaveProgram("snmptrap"), "snmptrap");
-   V3Listener l;
    std::vector<std::unique_ptr<SNMP_USMIdentity>> ids;
    std::vector<std::vector<uint8_t>> engines;
    for (size_t i = 0; i < sizeof(kNotifiers) / sizeof(kNotifiers[0]); i++)
@@ -547,12 +516,8 @@ TEST(V3ListenerTest, SnmptrapV3AtEveryLevel)
 
 // snmpinform -v3 discovers the listener's engine, synchronises its time
 // with it, and exits 0 only when the inform is acknowledged.
-TEST(V3ListenerTest, SnmpinformV3AtEveryLevelIsAcknowledged)
+TEST_F(V3ListenerTest, SnmpinformV3AtEveryLevelIsAcknowledged)
 {
-   if (!SNMPIsSecurityAvailable())
-      GTEST_SKIP() << "built without libcrypto";
-   REQUIRE_PEER(HaveProgram("snmpinform"), "snmpinform");
-   V3Listener l;
    std::vector<std::unique_ptr<SNMP_USMIdentity>> ids;
    for (const Notifier &n : kNotifiers)
    {

@@ -57,15 +57,7 @@ struct FakeAgent
       o.maxSize = 65507;
       o.security = {level, m.user, m.userLength, SNMP_AUTH_SHA256, keys->auth, SNMP_PRIV_AES128,
                     keys->priv, engine.data(), (uint32_t)engine.size(), boots, time, salt++};
-      o.contextEngineId = engine.data();
-      o.contextEngineIdLength = (uint32_t)engine.size();
-      o.pdu = pdu.data();
-      o.pduLength = (uint32_t)pdu.size();
-      uint8_t *out = nullptr;
-      uint32_t n = ZbV3Encode(&o, &out);
-      std::vector<uint8_t> v(out, out + n);
-      free(out);
-      return v;
+      return EncodeV3(o, pdu, engine);
    }
 
    std::vector<uint8_t> Answer(const uint8_t *request, uint32_t length)

@@ -20,36 +20,19 @@ namespace
 const char kSysDescr[] = ".1.3.6.1.2.1.1.1.0";
 const char kSysLocation[] = ".1.3.6.1.2.1.1.6.0";
 
-class V3AgentTest : public ::testing::Test
+class V3AgentTest : public V3AgentSuite
 {
 protected:
-   static void SetUpTestSuite()
-   {
-      if (!HaveProgram("snmpd"))
-         return;
-      s_agent = new SnmpdAgent();
-      if (!s_agent->Start(false, std::string(ZBSNMP_SOURCE_DIR) + "/tests/snmpd-v3.conf"))
-      {
-         delete s_agent;
-         s_agent = nullptr;
-      }
-   }
-   static void TearDownTestSuite()
-   {
-      delete s_agent;
-      s_agent = nullptr;
-   }
    void SetUp() override
    {
-      if (!SNMPIsSecurityAvailable())
-         GTEST_SKIP() << "built without libcrypto";
-      REQUIRE_PEER(HaveProgram("snmpd"), "snmpd");
-      ASSERT_NE(s_agent, nullptr) << "snmpd did not start";
+      V3AgentSuite::SetUp();
+      if (HasFatalFailure() || IsSkipped())
+         return;
       m_socket = socket(AF_INET, SOCK_DGRAM, 0);
       struct sockaddr_in sa = {};
       sa.sin_family = AF_INET;
       sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      sa.sin_port = htons(s_agent->Port());
+      sa.sin_port = htons(Agent()->Port());
       ASSERT_EQ(connect(m_socket, (struct sockaddr *)&sa, sizeof(sa)), 0);
    }
    void TearDown() override
@@ -140,7 +123,7 @@ protected:
    {
       std::string cmd = "snmpget -Oqv -r 1 -t 2 " + V3Options(u);
       int status = -1;
-      std::string out = RunPeerCommand(cmd + " " + s_agent->Address() + " " + oid, &status);
+      std::string out = RunPeerCommand(cmd + " " + Agent()->Address() + " " + oid, &status);
       EXPECT_EQ(status, 0) << cmd << ": " << out;
       while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
          out.pop_back();
@@ -153,21 +136,19 @@ protected:
       return out;
    }
 
-   static SnmpdAgent *s_agent;
    int m_socket = -1;
    uint32_t m_requestId = 7000;
 };
-SnmpdAgent *V3AgentTest::s_agent = nullptr;
 }  // namespace
 
 TEST_F(V3AgentTest, AgentStateIsPrivateToTheRun)
 {
    struct stat st;
-   ASSERT_EQ(stat(s_agent->Dir().c_str(), &st), 0);
-   EXPECT_EQ(st.st_mode & 0777, 0700u) << s_agent->Dir();
+   ASSERT_EQ(stat(Agent()->Dir().c_str(), &st), 0);
+   EXPECT_EQ(st.st_mode & 0777, 0700u) << Agent()->Dir();
    SnmpdAgent other;
    ASSERT_TRUE(other.Start(false, std::string(ZBSNMP_SOURCE_DIR) + "/tests/snmpd-v3.conf"));
-   EXPECT_NE(other.Dir(), s_agent->Dir());
+   EXPECT_NE(other.Dir(), Agent()->Dir());
    // A second agent is a second engine: its own engine ID.
    SNMP_USMIdentity a("v3none"), b("v3none");
    std::string value;

@@ -89,17 +89,9 @@ std::vector<uint8_t> Message(SNMP_USMIdentity *sender, const std::vector<uint8_t
    o.security = {level, (const uint8_t *)d->user, d->userLength, d->authMethod, keys->auth,
                  d->privMethod, keys->priv, engine.data(), (uint32_t)engine.size(), boots, time,
                  0x1122334455667788ULL};
-   o.contextEngineId = engine.data();
-   o.contextEngineIdLength = (uint32_t)engine.size();
    o.contextName = (const uint8_t *)"ctx";
    o.contextNameLength = 3;
-   o.pdu = pdu.data();
-   o.pduLength = (uint32_t)pdu.size();
-   uint8_t *out = nullptr;
-   uint32_t n = ZbV3Encode(&o, &out);
-   std::vector<uint8_t> v(out, out + n);
-   free(out);
-   return v;
+   return EncodeV3(o, pdu, engine);
 }
 
 // A listener with a local engine (boots 7, started at second 1000).
@@ -534,13 +526,7 @@ std::vector<uint8_t> NoAuthAnswer(const ZbV3Message &m, const std::vector<uint8_
    o.security.userLength = m.userLength;
    o.security.engineId = engine.data();
    o.security.engineIdLength = (uint32_t)engine.size();
-   o.pdu = element.data();
-   o.pduLength = (uint32_t)element.size();
-   uint8_t *out = nullptr;
-   uint32_t n = ZbV3Encode(&o, &out);
-   std::vector<uint8_t> v3(out, out + n);
-   free(out);
-   return v3;
+   return EncodeV3(o, element, {});
 }
 }  // namespace
 

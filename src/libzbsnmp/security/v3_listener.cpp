@@ -168,54 +168,35 @@ static ZbV3ListenerUser *FindInformUser(ZbV3Listener *l, const uint8_t *user, ui
    return nullptr;
 }
 
-/* A message from the local engine (a Report or a Response) around the PDU
-   element, at the level with the keys (NULL at noAuthNoPriv). */
-struct ZbV3Reply
+/* The fields of a message from the local engine (a Report or a Response)
+   that answers msgId for the user, at the level: with the identity's
+   methods and the keys above noAuthNoPriv. The caller adds the context and
+   the PDU element. */
+static void StartReply(const ZbV3Listener *l, uint32_t msgId, uint32_t level, const uint8_t *user,
+                       uint32_t userLength, ZbUsmIdentityData *id, const ZbUsmLocalKeys *keys,
+                       int64_t now, ZbV3Outgoing *o)
 {
-   uint32_t msgId;
-   uint32_t level;
-   const uint8_t *user;
-   uint32_t userLength;
-   const ZbUsmIdentityData *identity;  /* methods; NULL at noAuthNoPriv */
-   const ZbUsmLocalKeys *keys;
-   uint64_t salt;
-   const uint8_t *contextEngineId;
-   uint32_t contextEngineIdLength;
-   const uint8_t *contextName;
-   uint32_t contextNameLength;
-};
-
-static uint32_t EncodeReply(const ZbV3Listener *l, const ZbV3Reply &r, const uint8_t *pdu,
-                            uint32_t pduLength, int64_t now, uint8_t **out)
-{
-   ZbV3Outgoing o;
-   memset(&o, 0, sizeof(o));
-   o.msgId = r.msgId;
-   o.maxSize = V3_OUR_MAX_SIZE;
-   o.reportable = false; /* RFC 3412 7.1 step 3: responses and Reports never are */
-   ZbV3Security &s = o.security;
-   s.level = r.level;
-   s.user = r.user;
-   s.userLength = r.userLength;
-   if (r.level >= SNMP_SEC_AUTH_NO_PRIV)
+   memset(o, 0, sizeof(*o));
+   o->msgId = msgId;
+   o->maxSize = V3_OUR_MAX_SIZE;
+   o->reportable = false; /* RFC 3412 7.1 step 3: responses and Reports never are */
+   ZbV3Security &s = o->security;
+   s.level = level;
+   s.user = user;
+   s.userLength = userLength;
+   if (level >= SNMP_SEC_AUTH_NO_PRIV)
    {
-      s.authMethod = r.identity->authMethod;
-      s.authKey = r.keys->auth;
-      s.privMethod = r.identity->privMethod;
-      s.privKey = r.keys->priv;
-      s.salt = r.salt;
+      s.authMethod = id->authMethod;
+      s.authKey = keys->auth;
+      s.privMethod = id->privMethod;
+      s.privKey = keys->priv;
+      if (level == SNMP_SEC_AUTH_PRIV)
+         s.salt = id->salt++;
    }
    s.engineId = l->engineId;
    s.engineIdLength = l->engineIdLength;
    s.boots = l->boots;
    s.time = ZbV3ListenerTime(l, now);
-   o.contextEngineId = r.contextEngineId;
-   o.contextEngineIdLength = r.contextEngineIdLength;
-   o.contextName = r.contextName;
-   o.contextNameLength = r.contextNameLength;
-   o.pdu = pdu;
-   o.pduLength = pduLength;
-   return ZbV3Encode(&o, out);
 }
 
 /* Counts the error and, when the message asks for Reports, writes the one
@@ -224,7 +205,7 @@ static uint32_t EncodeReply(const ZbV3Listener *l, const ZbV3Reply &r, const uin
    when it could be read (else 0). Unauthenticated, except notInTimeWindow
    (authNoPriv with keys, RFC 3414 3.2 step 7a). */
 static uint32_t Refuse(ZbV3Listener *l, uint32_t status, ZbUsmStat stat, const ZbV3Message &m,
-                       uint32_t requestId, const ZbUsmIdentityData *id, const ZbUsmLocalKeys *keys,
+                       uint32_t requestId, ZbUsmIdentityData *id, const ZbUsmLocalKeys *keys,
                        int64_t now, uint8_t **reply, uint32_t *replyLength)
 {
    l->stats[stat]++;
@@ -245,18 +226,15 @@ static uint32_t Refuse(ZbV3Listener *l, uint32_t status, ZbUsmStat stat, const Z
    uint32_t elementLength = ZbPduAccess::EncodeElement(&report, &element);
    if (elementLength == 0)
       return status;
-   ZbV3Reply r;
-   memset(&r, 0, sizeof(r));
-   r.msgId = m.msgId;
-   r.level = (keys != nullptr) ? SNMP_SEC_AUTH_NO_PRIV : SNMP_SEC_NO_AUTH_NO_PRIV;
-   r.user = m.user;
-   r.userLength = m.userLength;
-   r.identity = id;
-   r.keys = keys;
-   r.contextEngineId = l->engineId;
-   r.contextEngineIdLength = l->engineIdLength;
+   ZbV3Outgoing o;
+   StartReply(l, m.msgId, keys != nullptr ? SNMP_SEC_AUTH_NO_PRIV : SNMP_SEC_NO_AUTH_NO_PRIV,
+              m.user, m.userLength, id, keys, now, &o);
+   o.contextEngineId = l->engineId;
+   o.contextEngineIdLength = l->engineIdLength;
+   o.pdu = element;
+   o.pduLength = elementLength;
    uint8_t *out = nullptr;
-   uint32_t n = EncodeReply(l, r, element, elementLength, now, &out);
+   uint32_t n = ZbV3Encode(&o, &out);
    free(element);
    if (n > 0)
    {
@@ -428,30 +406,25 @@ uint32_t ZbV3ListenerAcknowledge(ZbV3Listener *l, SNMP_PDU *inform, int64_t now,
    if (u == nullptr)
       return 0;
    ZbUsmIdentityData *d = ZbUsmAccess::Data(u->identity);
-   ZbV3Reply r;
-   memset(&r, 0, sizeof(r));
-   r.msgId = facts->msgId;
-   r.level = facts->level;
-   r.user = (const uint8_t *)facts->user;
-   r.userLength = userLength;
-   r.contextEngineId = facts->contextEngineId;
-   r.contextEngineIdLength = facts->contextEngineIdLength;
-   r.contextName = (const uint8_t *)facts->contextName;
-   r.contextNameLength = (uint32_t)strlen(facts->contextName);
-   if (r.level >= SNMP_SEC_AUTH_NO_PRIV)
-   {
-      if (!ZbV3LevelAccepted(d, r.level, false, true) ||
-          (r.keys = ZbUsmKeysFor(d, &u->informPeer, l->engineId, l->engineIdLength)) == nullptr)
-         return 0;
-      r.identity = d;
-      if (r.level == SNMP_SEC_AUTH_PRIV)
-         r.salt = d->salt++;
-   }
+   const ZbUsmLocalKeys *keys = nullptr;
+   if (facts->level >= SNMP_SEC_AUTH_NO_PRIV &&
+       (!ZbV3LevelAccepted(d, facts->level, false, true) ||
+        (keys = ZbUsmKeysFor(d, &u->informPeer, l->engineId, l->engineIdLength)) == nullptr))
+      return 0;
    uint8_t *element = nullptr;
    uint32_t elementLength = ZbPduAccess::EncodeInformResponse(inform, &element, true);
    if (elementLength == 0)
       return 0;
-   uint32_t n = EncodeReply(l, r, element, elementLength, now, out);
+   ZbV3Outgoing o;
+   StartReply(l, facts->msgId, facts->level, (const uint8_t *)facts->user, userLength, d, keys,
+              now, &o);
+   o.contextEngineId = facts->contextEngineId;
+   o.contextEngineIdLength = facts->contextEngineIdLength;
+   o.contextName = (const uint8_t *)facts->contextName;
+   o.contextNameLength = (uint32_t)strlen(facts->contextName);
+   o.pdu = element;
+   o.pduLength = elementLength;
+   uint32_t n = ZbV3Encode(&o, out);
    free(element);
    return n;
 }
