@@ -1,5 +1,6 @@
 /*
- * libzbsnmp - manager side of SNMP v1/v2c over UDP (IPv4 and IPv6), and MIB tree files.
+ * libzbsnmp - manager side of SNMP v1, v2c and v3 (USM) over UDP (IPv4 and IPv6), and MIB
+ * tree files.
  *
  * Ownership: objects are created with new and deleted by their owner; raw
  * buffers and strings live on the malloc heap and are released with free.
@@ -646,9 +647,9 @@ private:
          use(var);   // lent: valid until the next Next, Start or the walker's end
       // rc == SNMP_RC_SUCCESS: the walk is complete; otherwise it failed.
 
-   Requests carry the version and community given to the constructor; on a
-   transport that carries security of its own, that is what they travel
-   with. Each binding of a response is handed out in turn, however many
+   Requests carry the version and community given to the constructor; of
+   SNMP_VERSION_3 they travel with the transport's identity
+   (SNMP_Transport::SetSecurity) and GETBULK, and the community is not used. Each binding of a response is handed out in turn, however many
    the response holds (an agent may answer a GETBULK with more than were
    asked for). The walk is complete, and Next gives SNMP_RC_SUCCESS with
    NULL from then on, at the first binding outside the subtree, at an
