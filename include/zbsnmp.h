@@ -465,8 +465,10 @@ public:
       the wait goes on for what remains of that attempt's time-out.
 
       A request of SNMP_VERSION_3 travels with the transport's identity
-      (SetSecurity; SNMP_RC_BAD_PARAMETERS without one), at its level, and
-      is matched by its msgID and request id. When the identity knows no
+      (SetSecurity; SNMP_RC_BAD_PARAMETERS without one, or when it lacks the
+      user or the keys of its level; SNMP_RC_SECURITY_UNAVAILABLE when this
+      build has no cryptography), at its level, and is matched by its msgID
+      and request id. When the identity knows no
       engine yet, the agent's engine ID, boots and time are discovered
       first (RFC 3414 4), and a notInTimeWindow Report re-synchronises and
       sends once more: both within the attempts and time-outs given. The
