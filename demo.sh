@@ -37,7 +37,7 @@ for attempt in 1 2 3 4 5; do
   port=$(free_port)
   listen="udp:127.0.0.1:$port"
   if have_ipv6; then listen="$listen,udp6:[::1]:$port"; fi
-  "$snmpd_bin" -f -C -c "$root/tests/snmpd.conf" -Lf "$work/snmpd.log" "$listen" &
+  "$snmpd_bin" -f -C -c "$root/tests/snmpd.conf,$root/tests/snmpd-v3.conf" -Lf "$work/snmpd.log" "$listen" &
   agent_pid=$!
   for i in $(seq 50); do
     if "$Z" get -t 200 -r 1 "127.0.0.1:$port" .1.3.6.1.2.1.1.5.0 >/dev/null 2>&1; then break 2; fi
@@ -52,6 +52,10 @@ echo "snmpd (pid $agent_pid) answers on $agent"
 
 step "GET sysDescr.0 (SNMPv2c, community public)"
 (set -x; "$Z" get "$agent" .1.3.6.1.2.1.1.1.0)
+
+step "GET sysDescr.0 with SNMPv3: user v3sha256_aes, authPriv, SHA-256 and AES-128"
+(set -x; "$Z" get -v 3 -u v3sha256_aes -l authPriv -a SHA-256 -A authpass1234 -x AES -X privpass5678 \
+  "$agent" .1.3.6.1.2.1.1.1.0)
 
 step "Walking the system group with GETBULK (max-repetitions 25)"
 (set -x; "$Z" walk "$agent" .1.3.6.1.2.1.1) >"$work/walk.txt"
@@ -100,6 +104,23 @@ for i in $(seq 50); do grep -q Listening "$work/inform.err" 2>/dev/null && break
   .1.3.6.1.2.1.2.2.1.1.2 i 2) && echo "snmpinform: acknowledged (exit status 0)"
 wait "$listener"
 cat "$work/inform.txt"
+
+step "An SNMPv3 inform and trap (authPriv) for the users of a file: the inform discovers the listener's engine and is acknowledged"
+cat >"$work/users" <<'USERS'
+# USER        ENGINEID                  AUTH     AUTHPASS      PRIV  PRIVPASS
+v3sha256_aes  -                         SHA-256  authpass1234  AES   privpass5678
+v3sha_aes     0x80001f880464656d6f      SHA      authpass1234  AES   privpass5678
+USERS
+"$Z" traps -p "$iport" -n 2 -t 10000 -U "$work/users" >"$work/v3.txt" 2>"$work/v3.err" &
+listener=$!
+for i in $(seq 50); do grep -q Listening "$work/v3.err" 2>/dev/null && break; sleep 0.1; done
+(set -x; snmpinform -v3 -u v3sha256_aes -l authPriv -a SHA-256 -A authpass1234 -x AES -X privpass5678 \
+  -t 2 -r 0 "127.0.0.1:$iport" '' .1.3.6.1.6.3.1.1.5.3 .1.3.6.1.2.1.2.2.1.1.2 i 2) &&
+  echo "snmpinform -v3: acknowledged (exit status 0)"
+(set -x; snmptrap -v3 -e 0x80001f880464656d6f -u v3sha_aes -l authPriv -a SHA -A authpass1234 -x AES \
+  -X privpass5678 "127.0.0.1:$iport" '' .1.3.6.1.6.3.1.1.5.4 .1.3.6.1.2.1.2.2.1.1.2 i 2)
+wait "$listener"
+cat "$work/v3.txt"
 
 step "Compiling the MIB modules of mibs/ (463 IETF, IANA and Net-SNMP modules) into a tree file"
 echo "+ $Z mib compile -z -o $work/mibs.zbmib mibs   (the last lines of its report)"

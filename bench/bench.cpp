@@ -78,11 +78,6 @@ extern "C" void free(void *p)
 
 using Clock = std::chrono::steady_clock;
 
-static double Seconds(Clock::duration d)
-{
-   return std::chrono::duration<double>(d).count();
-}
-
 static std::vector<uint8_t> Hex(const std::string &s)
 {
    std::vector<uint8_t> out;
@@ -281,38 +276,6 @@ static std::string Fixed(double v, int digits = 2)
 }
 
 // ---- snmpd for the exchange benchmarks ----
-
-static void Pin(pid_t pid, int cpu)
-{
-   cpu_set_t set;
-   CPU_ZERO(&set);
-   if (cpu < 0)
-   {
-      for (int i = 0; i < CPU_SETSIZE && i < (int)std::thread::hardware_concurrency(); i++)
-         CPU_SET(i, &set);
-   }
-   else
-   {
-      CPU_SET(cpu, &set);
-   }
-   sched_setaffinity(pid, sizeof(set), &set);
-}
-
-struct ExchangeResult
-{
-   uint32_t requests;
-   double perSecond, medianUs;
-};
-
-static ExchangeResult Summarise(std::vector<double> &latencies, double elapsed)
-{
-   std::sort(latencies.begin(), latencies.end());
-   ExchangeResult r;
-   r.requests = (uint32_t)latencies.size();
-   r.perSecond = latencies.size() / elapsed;
-   r.medianUs = latencies.empty() ? 0 : latencies[latencies.size() / 2] * 1e6;
-   return r;
-}
 
 static void OursExchange(uint16_t port, uint32_t maxRequests, double maxSeconds,
                          std::vector<double> *latencies)
@@ -1181,34 +1144,11 @@ int main(int argc, char **argv)
    {
       uint32_t maxRequests = quick ? 2000 : 20000;
       double maxSeconds = quick ? 2 : 10;
-      for (int pinned = 1; pinned >= 0; pinned--)
-      {
-         Pin(0, pinned ? 0 : -1);
-         Pin(agent.Pid(), pinned ? 0 : -1);
-         /* Alternating rounds of 500 requests, so that both meet the same
-            agent and machine state. */
-         std::vector<double> ourLat, theirLat;
-         double ourTime = 0, theirTime = 0;
-         for (uint32_t done = 0; done < maxRequests && ourTime + theirTime < 2 * maxSeconds;
-              done += 500)
-         {
-            auto t0 = Clock::now();
-            OursExchange(agent.Port(), 500, maxSeconds, &ourLat);
-            auto t1 = Clock::now();
-            TheirsExchange(agent.Port(), 500, maxSeconds, &theirLat);
-            ourTime += Seconds(t1 - t0);
-            theirTime += Seconds(Clock::now() - t1);
-         }
-         ExchangeResult a = Summarise(ourLat, ourTime);
-         ExchangeResult b = Summarise(theirLat, theirTime);
-         printf("| GET sysDescr.0, %s: requests/s | %.0f (%u requests) | %.0f (%u requests) | %sx |\n",
-                pinned ? "client pinned to the agent's CPU" : "unpinned", a.perSecond, a.requests,
-                b.perSecond, b.requests, Fixed(a.perSecond / b.perSecond).c_str());
-         printf("| GET sysDescr.0, %s: median latency | %.1f us | %.1f us | %sx |\n",
-                pinned ? "pinned" : "unpinned", a.medianUs, b.medianUs,
-                Fixed(b.medianUs / a.medianUs).c_str());
-      }
-      Pin(0, -1);
+      ExchangeRows(
+          agent.Pid(),
+          [&](uint32_t n, std::vector<double> *lat) { OursExchange(agent.Port(), n, maxSeconds, lat); },
+          [&](uint32_t n, std::vector<double> *lat) { TheirsExchange(agent.Port(), n, maxSeconds, lat); },
+          maxRequests, maxSeconds);
       TrapIntake(messages.back().bytes, quick ? 20000 : 200000);
       printf("\n## Whole-agent walks\n\n");
       for (bool pinned : {false, true})

@@ -1,5 +1,6 @@
 // The SNMPv3 fuzz target: received messages through the manager's checks,
-// and scopedPDUs of every length through encryption and back.
+// the exchange and the listener up to the PDU they deliver, and scopedPDUs
+// of every length through encryption and back, and through the listener.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -7,6 +8,8 @@
 #include <vector>
 
 #include "security/v3_exchange.h"
+#include "security/v3_listener.h"
+#include "security/v3_pdu.h"
 #include "targets.h"
 
 namespace
@@ -71,6 +74,46 @@ bool Within(const uint8_t *p, uint32_t n, const uint8_t *base, size_t size)
 {
    return p >= base && (size_t)(p - base) <= size && n <= size - (size_t)(p - base);
 }
+
+// A listener of engine kEngine (boots 1, time 100 at second 100) whose
+// user is the fuzz identity: for informs, or with the engine ID for traps.
+struct FuzzListener
+{
+   ZbV3Listener *l = ZbV3ListenerNew();
+   SNMP_USMIdentity user;
+   FuzzListener(const Setup &s, bool traps)
+   {
+      MakeIdentity(&user, s, false);
+      if (traps)
+         user.SetEngineId(kEngine, sizeof(kEngine));
+      CHECK(l != nullptr && ZbV3ListenerSetEngine(l, kEngine, sizeof(kEngine), 1, 0) &&
+            ZbV3ListenerAddUser(l, &user));
+   }
+   ~FuzzListener() { ZbV3ListenerFree(l); }
+   // The message through the listener: a reply is a whole message of our
+   // engine that answers the message's msgID; a delivered PDU is of version 3.
+   uint32_t Take(const uint8_t *data, uint32_t length, SNMP_PDU **pdu)
+   {
+      uint8_t *reply = nullptr;
+      uint32_t replyLength = 0;
+      uint32_t rc = ZbV3ListenerReceive(l, nullptr, data, length, 100, pdu, &reply, &replyLength);
+      /* Success delivers a PDU, or answers discovery; a PDU comes with success alone. */
+      CHECK(rc != SNMP_RC_SUCCESS || *pdu != nullptr || reply != nullptr);
+      CHECK(*pdu == nullptr || rc == SNMP_RC_SUCCESS);
+      if (*pdu != nullptr)
+         CHECK((*pdu)->GetVersion() == SNMP_VERSION_3 && reply == nullptr);
+      if (reply != nullptr)
+      {
+         ZbV3Message in, out;
+         CHECK(ZbV3ParseMessage(data, length, &in) && ZbV3ParseMessage(reply, replyLength, &out));
+         CHECK(out.msgId == in.msgId && (out.flags & V3_FLAG_REPORTABLE) == 0 &&
+               out.engineIdLength == sizeof(kEngine) &&
+               memcmp(out.engineId, kEngine, sizeof(kEngine)) == 0);
+         free(reply);
+      }
+      return rc;
+   }
+};
 }  // namespace
 
 int FuzzV3(const uint8_t *data, size_t size)
@@ -110,6 +153,42 @@ int FuzzV3(const uint8_t *data, size_t size)
          CHECK(r.message.scopedLength % 8 == 0);
       ZbV3ReceivedFree(&r);
       free(out);
+
+      // The same octets as an inform to the listener's engine: the checks
+      // pass at every level, so it is delivered (and acknowledged) when it
+      // parses as an inform, and a parse error otherwise; an engine whose
+      // boots were never learnt is outside the window.
+      pdu[0] = ASN_PDU_INFORM_REQUEST;
+      CHECK(ZbV3EncodeRequest(d, nullptr, 2, 65507, pdu.data(), (uint32_t)pdu.size(), 0, &out,
+                              &n) == SNMP_RC_SUCCESS);
+      FuzzListener listener(setup, false);
+      SNMP_PDU *inform = nullptr;
+      uint32_t rc = listener.Take(out, n, &inform);
+      free(out);
+      if (!knowEngine && setup.level != SNMP_SEC_NO_AUTH_NO_PRIV)
+         CHECK(rc == SNMP_RC_NOT_IN_TIME_WINDOW);
+      else
+         CHECK(rc == SNMP_RC_SUCCESS || rc == SNMP_RC_PARSE_ERROR);
+      if (inform != nullptr)
+      {
+         CHECK(inform->GetCommand() == SNMP_CMD_INFORM_REQUEST && inform->GetMessageId() == 2 &&
+               inform->GetSecurityLevel() == setup.level);
+         uint8_t *ack = nullptr;
+         uint32_t ackLength = ZbV3ListenerAcknowledge(listener.l, inform, 100, &ack);
+         if (ackLength > 0)
+         {
+            // The sender reads the acknowledgement of its own inform.
+            ZbV3Received back;
+            CHECK(ZbV3Receive(d, nullptr, ack, ackLength, 0, &back) == SNMP_RC_SUCCESS);
+            uint32_t requestId;
+            CHECK(back.scoped.pdu[0] == ASN_PDU_GET_RESPONSE &&
+                  ZbV3RequestIdOf(back.scoped.pdu, back.scoped.pduLength, &requestId) &&
+                  requestId == inform->GetRequestId());
+            ZbV3ReceivedFree(&back);
+            free(ack);
+         }
+         delete inform;
+      }
       return 0;
    }
 
@@ -138,5 +217,33 @@ int FuzzV3(const uint8_t *data, size_t size)
    uint8_t get[] = {0xA0, 0x0B, 0x02, 0x01, 0x01, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00, 0x30, 0x00};
    ZbV3Exchange exchange(d, nullptr, get, sizeof(get), 65507);
    CHECK(exchange.Receive(in.data(), (uint32_t)in.size(), 50) == V3_STEP_IGNORED);
+
+   // An exchange that sent its msgID takes it up to the PDU it delivers: a
+   // response to its own request id, of version 3, or a status code.
+   ZbV3Message head;
+   if (ZbV3ParseMessage(in.data(), (uint32_t)in.size(), &head))
+   {
+      const uint8_t *msg;
+      uint32_t msgLength;
+      ZbV3Exchange waiting(d, nullptr, get, sizeof(get), 65507);
+      if (waiting.Next(50, head.msgId, &msg, &msgLength) == SNMP_RC_SUCCESS &&
+          waiting.Receive(in.data(), (uint32_t)in.size(), 50) == V3_STEP_DONE)
+      {
+         SNMP_PDU *response = waiting.TakeResponse();
+         CHECK((waiting.Result() == SNMP_RC_SUCCESS) == (response != nullptr));
+         if (response != nullptr)
+            CHECK(response->GetVersion() == SNMP_VERSION_3 && response->GetRequestId() == 1 &&
+                  response->GetMessageId() == head.msgId);
+         delete response;
+      }
+   }
+   // And the listeners, for informs and for traps.
+   for (bool traps : {false, true})
+   {
+      FuzzListener listener(setup, traps);
+      SNMP_PDU *pdu = nullptr;
+      listener.Take(in.data(), (uint32_t)in.size(), &pdu);
+      delete pdu;
+   }
    return 0;
 }

@@ -1,5 +1,6 @@
 /*
- * libzbsnmp - manager side of SNMP v1/v2c over UDP (IPv4 and IPv6), and MIB tree files.
+ * libzbsnmp - manager side of SNMP v1, v2c and v3 (USM) over UDP (IPv4 and IPv6), and MIB
+ * tree files.
  *
  * Ownership: objects are created with new and deleted by their owner; raw
  * buffers and strings live on the malloc heap and are released with free.
@@ -78,6 +79,7 @@ typedef int SNMP_SOCKET;
 #define SNMP_RC_REPORT                 20  /* any other Report */
 #define SNMP_RC_SECURITY_UNAVAILABLE   21  /* method not in this build */
 #define SNMP_RC_CANCELLED              22  /* the request engine: Cancel, or the engine destroyed */
+#define SNMP_RC_ENCRYPTED_UNANSWERED   23  /* SNMPv3: the agent answered discovery, never an encrypted request */
 
 /* Type codes: the whole BER identifier octet of a value */
 #define ASN_TYPE_INTEGER         0x02
@@ -349,7 +351,15 @@ private:
    trap, so GetTrapId, GetTrapType and GetSpecificTrapType are set the same
    way; an inform whose second binding is no trap identifier does not parse.
    The receiver answers it with SNMP_UDPTransport::AcknowledgeInform. Encode
-   returns 0 for an inform of SNMPv1. */
+   returns 0 for an inform of SNMPv1.
+
+   SNMPv3 (SNMP_VERSION_3): a request of version 3 is sent by a transport
+   that has an identity (SNMP_Transport::SetSecurity), which protects it;
+   the community is not used, and Encode alone returns 0 for it. Version 3
+   carries the PDUs of SNMPv2c (a trap goes as an SNMPv2 trap) and the
+   Report (SNMP_CMD_REPORT). A PDU received in a v3 message has version 3,
+   an empty community, and the message's facts through GetMessageId and
+   the accessors behind it. */
 class ZBSNMP_API SNMP_PDU
 {
 public:
@@ -391,9 +401,22 @@ public:
    }
    void BindVariable(SNMP_Variable *var);
 
+   /* SNMPv3: what the message that carried a received PDU said (0, "" or
+      length 0 for a PDU of version 1 or 2c, or one built to be sent). */
+   uint32_t GetMessageId() const;      /* msgID */
+   uint32_t GetSecurityLevel() const;  /* SNMP_SEC_..., the level the message came at */
+   const char *GetUser() const;        /* the USM user name */
+   /* The authoritative engine: the agent for responses and Reports, the
+      sender for traps, the receiver (this listener) for informs. */
+   const uint8_t *GetEngineId(uint32_t *length) const;
+   const uint8_t *GetContextEngineId(uint32_t *length) const;
+   const char *GetContextName() const;
+
 private:
    friend struct ZbPduAccess;
-   uint32_t EncodeAs(uint8_t **buffer, uint32_t tag, uint32_t errorCode, uint32_t errorIndex);
+   int ParseTagged(uint32_t tag, const uint8_t *content, uint32_t length, bool v3);
+   uint32_t EncodeAs(uint8_t **buffer, uint32_t tag, uint32_t errorCode, uint32_t errorIndex,
+                     bool elementOnly);
    int ParsePDU(const uint8_t *data, uint32_t length);
    int ParseTrapPDU(const uint8_t *data, uint32_t length);
    int ParseTrap2PDU(const uint8_t *data, uint32_t length);
@@ -421,12 +444,15 @@ private:
    uint32_t m_slabSize;
    uint32_t m_slabUsed;
    uint32_t m_slabFirst;
+   struct ZbPduSecurity *m_security;   /* SNMPv3 facts of a received PDU, else NULL */
 };
+
+class SNMP_USMIdentity;
 
 class ZBSNMP_API SNMP_Transport
 {
 public:
-   SNMP_Transport() {}
+   SNMP_Transport() : m_identity(nullptr) {}
    virtual ~SNMP_Transport();
    SNMP_Transport(const SNMP_Transport &) = delete;
    SNMP_Transport &operator=(const SNMP_Transport &) = delete;
@@ -441,9 +467,56 @@ public:
    /* Sends the request up to numRetries times, and after each send waits up
       to timeout ms (0xFFFFFFFF: no limit) for the message that carries the
       request's id. Messages with another id (late answers) are deleted and
-      the wait goes on for what remains of that attempt's time-out. */
+      the wait goes on for what remains of that attempt's time-out.
+
+      A request of SNMP_VERSION_3 travels with the transport's identity
+      (SetSecurity; SNMP_RC_BAD_PARAMETERS without one, or when it lacks the
+      user or the keys of its level; SNMP_RC_SECURITY_UNAVAILABLE when this
+      build has no cryptography), at its level, and is matched by its msgID
+      and request id. When the identity knows no
+      engine yet, the agent's engine ID, boots and time are discovered
+      first (RFC 3414 4), and a notInTimeWindow Report re-synchronises and
+      sends once more: both within the attempts and time-outs given. The
+      agent's Reports end the exchange with their codes
+      (SNMP_RC_UNKNOWN_USER_NAME, SNMP_RC_WRONG_DIGEST,
+      SNMP_RC_UNSUPPORTED_SEC_LEVEL, SNMP_RC_DECRYPTION_ERROR,
+      SNMP_RC_UNKNOWN_ENGINE_ID after one new discovery,
+      SNMP_RC_NOT_IN_TIME_WINDOW after the one re-synchronisation,
+      SNMP_RC_REPORT for any other). An agent that answered discovery but
+      never an encrypted request (snmpd drops what it cannot decrypt: a
+      wrong privacy password or method) gives SNMP_RC_ENCRYPTED_UNANSWERED
+      instead of SNMP_RC_TIMEOUT. A level below what the user's access
+      needs is the agent's to refuse: it answers with the error-status
+      authorizationError (16), which is the caller's to read, as every
+      error-status is. The response has version 3 and the message's facts
+      (SNMP_PDU::GetSecurityLevel, ...). msgMaxSize announces 32768 octets. */
    uint32_t DoRequest(SNMP_PDU *request, SNMP_PDU **response, uint32_t timeout,
                       uint32_t numRetries);
+
+   /* The SNMPv3 identity that requests of version 3 travel with: lent (NULL:
+      none), it must outlive its use here. The engine it learns is that of
+      this transport's agent: one identity per agent (a copy of the same
+      user for each), or ForgetEngine before it serves another. Requests of
+      versions 1 and 2c are not touched by it. */
+   void SetSecurity(SNMP_USMIdentity *identity) { m_identity = identity; }
+   SNMP_USMIdentity *GetSecurity() const { return m_identity; }
+
+protected:
+   /* One message as raw octets, for SNMPv3, where the transport's Read and
+      Send of PDUs cannot see the security around them. SendMessage: as
+      Send. ReadMessage: as Read, but *data lends the message's octets
+      (valid until the next call on the transport) instead of a PDU. The
+      base class's do nothing and return -1; a transport of one's own that
+      carries SNMPv3 overrides both. */
+   virtual int SendMessage(const uint8_t *data, uint32_t length);
+   virtual int ReadMessage(const uint8_t **data, uint32_t timeout, struct sockaddr *sender,
+                           socklen_t *senderLen);
+
+private:
+   uint32_t DoRequestV3(SNMP_PDU *request, SNMP_PDU **response, uint32_t timeout,
+                        uint32_t numRetries);
+
+   SNMP_USMIdentity *m_identity;
 };
 
 /* SNMP over UDP, IPv4 or IPv6.
@@ -498,6 +571,49 @@ public:
       of an inform (the same request id) is acknowledged again. */
    int AcknowledgeInform(SNMP_PDU *inform, const struct sockaddr *sender, socklen_t senderLen);
 
+   /* ---- SNMPv3 notifications ----
+      A listener takes v3 traps and informs for the users added here. A
+      trap's sender is the authoritative engine: an identity with an engine
+      ID (SNMP_USMIdentity::SetEngineId, the sender's snmpEngineID) takes
+      that engine's traps, and learns its boots and time from them. An
+      inform's receiver is: the listener has a local engine of its own,
+      which answers discovery, and identities without an engine ID take the
+      informs sent to it (their keys localised for the local engine). A
+      message comes at the identity's level or above (the level is the
+      least one accepted; what the keys cannot check is refused). Read
+      delivers what passes the checks as a PDU of version 3 (see SNMP_PDU);
+      it answers a reportable message that fails them with the Report of
+      RFC 3414 (unknownEngineIDs, unknownUserNames, unsupportedSecLevels,
+      wrongDigests, notInTimeWindows, decryptionErrors), sent from this
+      socket to its sender, and drops it (0, as a datagram that is no
+      message; GetSecurityStatus tells why). AcknowledgeInform answers a
+      v3 inform at its level, with its msgID, from the local engine.
+      Identities are lent: they must outlive their use here, and one
+      identity serves one thread at a time. */
+   /* Adds an identity (SNMP_RC_BAD_PARAMETERS for NULL, one added already,
+      or no memory). The first one added that matches a message serves it. */
+   uint32_t AddUser(SNMP_USMIdentity *identity);
+   void RemoveUser(SNMP_USMIdentity *identity);
+   /* The local engine: its snmpEngineID (5 to 32 octets, RFC 3411) and
+      snmpEngineBoots (1 .. 2147483646), with snmpEngineTime from 0 now. A
+      program that keeps one engine ID across restarts must count its boots
+      up each time. Without this call the engine is made when first
+      needed: enterprise number 0 (no one's) in the RFC 3411 format, format
+      5 (octets) and 8 random octets, 80 00 00 00 05 xx xx xx xx xx xx xx xx,
+      boots 1: a new engine for every transport. SNMP_RC_BAD_PARAMETERS for
+      values out of range. */
+   uint32_t SetLocalEngine(const uint8_t *engineId, uint32_t length, uint32_t boots);
+   /* The local engine's ID (made now if there is none yet), boots and time. */
+   const uint8_t *GetLocalEngineId(uint32_t *length);
+   uint32_t GetLocalEngineBoots() const;
+   uint32_t GetLocalEngineTime() const;
+   /* How the last Read fared with SNMPv3: SNMP_RC_SUCCESS when it took no
+      v3 message, delivered one, or answered discovery (a message with an
+      empty engine ID, RFC 3414 4); SNMP_RC_PARSE_ERROR for one that does
+      not parse (Read gave NULL); otherwise why the message was dropped
+      (SNMP_RC_UNKNOWN_USER_NAME, SNMP_RC_UNKNOWN_ENGINE_ID, ...). */
+   uint32_t GetSecurityStatus() const;
+
    /* Receive-buffer state, for diagnostics and tests: each Read takes one
       datagram alone, so between calls nothing is held (both are 0). */
    uint32_t GetBufferSize() const { return m_bufferSize; }
@@ -505,16 +621,25 @@ public:
    uint32_t GetStartOffset() const { return m_startOffset; }
    SNMP_SOCKET GetSocket() const { return m_socket; }
 
+protected:
+   virtual int SendMessage(const uint8_t *data, uint32_t length) override;
+   virtual int ReadMessage(const uint8_t **data, uint32_t timeout, struct sockaddr *sender,
+                           socklen_t *senderLen) override;
+
 private:
    int RecvData(uint32_t timeout, struct sockaddr *sender, socklen_t *senderLen);
    uint32_t PreParsePDU();
    void ClearBuffer();
+   int ReadV3(SNMP_PDU **pdu, uint32_t total, const struct sockaddr *sender,
+              socklen_t senderLen);
+   struct ZbV3Listener *Listener();
 
    SNMP_SOCKET m_socket;
    uint32_t m_bufferSize;
    uint32_t m_bytesHeld;
    uint32_t m_startOffset;
    uint8_t *m_buffer;
+   struct ZbV3Listener *m_listener;   /* SNMPv3 users and local engine; NULL until needed */
 };
 
 /* A walk of the subtree under one OID of one agent: GETBULK requests
@@ -529,9 +654,9 @@ private:
          use(var);   // lent: valid until the next Next, Start or the walker's end
       // rc == SNMP_RC_SUCCESS: the walk is complete; otherwise it failed.
 
-   Requests carry the version and community given to the constructor; on a
-   transport that carries security of its own, that is what they travel
-   with. Each binding of a response is handed out in turn, however many
+   Requests carry the version and community given to the constructor; of
+   SNMP_VERSION_3 they travel with the transport's identity
+   (SNMP_Transport::SetSecurity) and GETBULK, and the community is not used. Each binding of a response is handed out in turn, however many
    the response holds (an agent may answer a GETBULK with more than were
    asked for). The walk is complete, and Next gives SNMP_RC_SUCCESS with
    NULL from then on, at the first binding outside the subtree, at an

@@ -65,3 +65,36 @@ TEST(ApiSmoke, SecurityIdentityIsUsable)
    id.GetEngineId(&length);
    EXPECT_EQ(length, 0u);
 }
+
+TEST(ApiSmoke, SecurityWiringIsUsable)
+{
+   EXPECT_STREQ(SNMPGetErrorText(SNMP_RC_ENCRYPTED_UNANSWERED),
+                "Encrypted request unanswered (wrong privacy password or method?)");
+   SNMP_PDU pdu(SNMP_CMD_GET_REQUEST, nullptr, 1, SNMP_VERSION_3);
+   EXPECT_EQ(pdu.GetSecurityLevel(), 0u);
+   EXPECT_STREQ(pdu.GetUser(), "");
+   EXPECT_STREQ(pdu.GetContextName(), "");
+   uint32_t length = 9;
+   EXPECT_EQ(pdu.GetEngineId(&length), nullptr);
+   EXPECT_EQ(length, 0u);
+   EXPECT_EQ(pdu.GetContextEngineId(&length), nullptr);
+   EXPECT_EQ(pdu.GetMessageId(), 0u);
+
+   SNMP_UDPTransport transport;
+   SNMP_PDU *response = nullptr;
+   EXPECT_EQ(transport.DoRequest(&pdu, &response, 100, 1), (uint32_t)SNMP_RC_BAD_PARAMETERS);
+   SNMP_USMIdentity id("monitor");
+   transport.SetSecurity(&id);
+   EXPECT_EQ(transport.GetSecurity(), &id);
+   EXPECT_EQ(transport.AddUser(&id), (uint32_t)SNMP_RC_SUCCESS);
+   EXPECT_EQ(transport.AddUser(&id), (uint32_t)SNMP_RC_BAD_PARAMETERS);
+   transport.RemoveUser(&id);
+   const uint8_t engine[] = {0x80, 0x00, 0x00, 0x00, 0x04, 'z', 'b'};
+   EXPECT_EQ(transport.SetLocalEngine(engine, sizeof(engine), 3), (uint32_t)SNMP_RC_SUCCESS);
+   EXPECT_EQ(transport.SetLocalEngine(engine, 4, 3), (uint32_t)SNMP_RC_BAD_PARAMETERS);
+   EXPECT_NE(transport.GetLocalEngineId(&length), nullptr);
+   EXPECT_EQ(length, sizeof(engine));
+   EXPECT_EQ(transport.GetLocalEngineBoots(), 3u);
+   EXPECT_LT(transport.GetLocalEngineTime(), 5u);
+   EXPECT_EQ(transport.GetSecurityStatus(), (uint32_t)SNMP_RC_SUCCESS);
+}

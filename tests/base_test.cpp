@@ -44,7 +44,7 @@ TEST(Codes, ErrorTexts)
    // last, "Unknown error".
    EXPECT_STREQ(SNMPGetErrorText(SNMP_RC_UNKNOWN_ENGINE_ID), "Unknown SNMP engine ID");
    EXPECT_STREQ(SNMPGetErrorText(SNMP_RC_CANCELLED), "Request cancelled");
-   EXPECT_STREQ(SNMPGetErrorText(SNMP_RC_CANCELLED + 1), "Unknown error");
+   EXPECT_STREQ(SNMPGetErrorText(SNMP_RC_ENCRYPTED_UNANSWERED + 1), "Unknown error");
    EXPECT_STREQ(SNMPGetErrorText(0xFFFFFFFF), "Unknown error");
    EXPECT_EQ(SNMPGetErrorText(SNMP_RC_TIMEOUT), SNMPGetErrorText(SNMP_RC_TIMEOUT));
 }

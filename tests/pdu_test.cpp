@@ -406,9 +406,13 @@ TEST(PduGetBulk, BoundsAndVersions)
       {SNMP_CMD_INFORM_REQUEST, SNMP_VERSION_1, 0, 0, nullptr},
       {SNMP_CMD_INFORM_REQUEST, SNMP_VERSION_2C, 0, 0,
        "30 12 02 01 01 04 00 A6 0B 02 01 01 02 01 00 02 01 00 30 00"},
-      // Versions after 2c (SNMPv3 numbers its messages 3) keep the tag.
-      {SNMP_CMD_GET_BULK_REQUEST, 3, 0, 5,
-       "30 12 02 01 03 04 00 A5 0B 02 01 01 02 01 00 02 01 05 30 00"},
+      // Other versions after 2c keep the tag...
+      {SNMP_CMD_GET_BULK_REQUEST, 5, 0, 5,
+       "30 12 02 01 05 04 00 A5 0B 02 01 01 02 01 00 02 01 05 30 00"},
+      // ... but version 3 is SNMPv3, whose messages only a transport with an
+      // identity can write: no community message of version 3.
+      {SNMP_CMD_GET_BULK_REQUEST, SNMP_VERSION_3, 0, 5, nullptr},
+      {SNMP_CMD_GET_REQUEST, SNMP_VERSION_3, 0, 0, nullptr},
       // Other commands keep writing error fields of any value.
       {SNMP_CMD_RESPONSE, SNMP_VERSION_2C, 0xFFFFFFFFu, 0x80000000u,
        "30 15 02 01 01 04 00 A2 0E 02 01 01 02 01 FF 02 04 80 00 00 00 30 00"},

@@ -86,12 +86,12 @@ void Ipv6AgentSuite::SetUp()
    AgentSuite::SetUp();
 }
 
-void AgentSuite::StartAgent(bool ipv6)
+void AgentSuite::StartAgent(bool ipv6, const std::string &extraConfig)
 {
    if (!HaveProgram("snmpd"))
       return;
    s_agent = new SnmpdAgent();
-   if (!s_agent->Start(ipv6))
+   if (!s_agent->Start(ipv6, extraConfig))
    {
       delete s_agent;
       s_agent = nullptr;
@@ -110,4 +110,35 @@ void AgentSuite::SetUp()
 {
    REQUIRE_PEER(HaveProgram("snmpd"), "snmpd");
    ASSERT_NE(s_agent, nullptr) << "snmpd did not start";
+}
+
+void V3AgentSuite::SetUpTestSuite()
+{
+   if (SNMPIsSecurityAvailable())
+      StartAgent(false, std::string(ZBSNMP_SOURCE_DIR) + "/tests/snmpd-v3.conf");
+}
+
+void V3AgentSuite::SetUp()
+{
+   if (!SNMPIsSecurityAvailable())
+      GTEST_SKIP() << "built without libcrypto";
+   AgentSuite::SetUp();
+   REQUIRE_PEER(HaveProgram("snmpget"), "snmpget");
+}
+
+std::vector<std::string> PeerLines(const std::string &output)
+{
+   std::vector<std::string> out;
+   size_t start = 0;
+   while (start < output.size())
+   {
+      size_t end = output.find('\n', start);
+      if (end == std::string::npos)
+         end = output.size();
+      std::string line = output.substr(start, end - start);
+      if (!line.empty() && line.rfind("Created directory", 0) != 0)
+         out.push_back(line);
+      start = end + 1;
+   }
+   return out;
 }

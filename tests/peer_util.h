@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "snmpd_agent.h"
 #include "socket_util.h"
@@ -37,6 +38,10 @@ std::unique_ptr<SNMP_PDU> ExchangeOne(SNMP_Transport *transport, uint32_t comman
                                       const char *oid, uint32_t *rc,
                                       uint32_t valueType = ASN_TYPE_NULL, const char *value = "",
                                       uint32_t attempts = 2);
+
+// A Net-SNMP tool's (or zbsnmp's) output lines, without the empty ones and
+// the tools' notes about their state directory.
+std::vector<std::string> PeerLines(const std::string &output);
 
 // A variable's value as GetValueAsString gives it.
 inline std::string ValueText(SNMP_Variable *v)
@@ -72,10 +77,21 @@ protected:
    void SetUp() override;
    static SnmpdAgent *Agent() { return s_agent; }
 
-   static void StartAgent(bool ipv6);
+   // snmpd on 127.0.0.1 (or ::1) with tests/snmpd.conf and the extra
+   // configuration file, when given.
+   static void StartAgent(bool ipv6, const std::string &extraConfig = std::string());
 
 private:
    static SnmpdAgent *s_agent;
+};
+
+// The same with the SNMPv3 users of tests/snmpd-v3.conf, beside which the
+// tests run snmpget; skips where the library was built without libcrypto.
+class V3AgentSuite : public AgentSuite
+{
+protected:
+   static void SetUpTestSuite();
+   void SetUp() override;
 };
 
 // The same with snmpd listening on udp6:[::1]:PORT; skips (or, with

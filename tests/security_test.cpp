@@ -240,7 +240,9 @@ TEST(UsmIdentity, StatusTexts)
       {SNMP_RC_REPORT, "Agent sent a report"},
       {SNMP_RC_SECURITY_UNAVAILABLE, "Security method not available in this build"},
       {SNMP_RC_CANCELLED, "Request cancelled"},
-      {SNMP_RC_CANCELLED + 1, "Unknown error"},
+      {SNMP_RC_ENCRYPTED_UNANSWERED,
+       "Encrypted request unanswered (wrong privacy password or method?)"},
+      {SNMP_RC_ENCRYPTED_UNANSWERED + 1, "Unknown error"},
    };
    for (const auto &c : cases)
       EXPECT_STREQ(SNMPGetErrorText(c.code), c.text) << c.code;

@@ -462,7 +462,7 @@ TEST(ToolUsage, BadArgumentsAreNamed)
       {"get 127.0.0.1 1.3.x", "invalid OID '1.3.x'"},
       {"get 127.0.0.1:0 1.3", "invalid port"},
       {"get 127.0.0.1:70000 1.3", "invalid port"},
-      {"get -v 3 127.0.0.1 1.3", "invalid version '3'"},
+      {"get -v 4 127.0.0.1 1.3", "invalid version '4'"},
       {"get -t abc 127.0.0.1 1.3", "invalid time-out 'abc'"},
       {"get -r 0 127.0.0.1 1.3", "invalid number of attempts '0'"},
       {"get no-such-host.invalid 1.3", "Invalid hostname or IP address: 'no-such-host.invalid'"},

@@ -57,15 +57,7 @@ struct FakeAgent
       o.maxSize = 65507;
       o.security = {level, m.user, m.userLength, SNMP_AUTH_SHA256, keys->auth, SNMP_PRIV_AES128,
                     keys->priv, engine.data(), (uint32_t)engine.size(), boots, time, salt++};
-      o.contextEngineId = engine.data();
-      o.contextEngineIdLength = (uint32_t)engine.size();
-      o.pdu = pdu.data();
-      o.pduLength = (uint32_t)pdu.size();
-      uint8_t *out = nullptr;
-      uint32_t n = ZbV3Encode(&o, &out);
-      std::vector<uint8_t> v(out, out + n);
-      free(out);
-      return v;
+      return EncodeV3(o, pdu, engine);
    }
 
    std::vector<uint8_t> Answer(const uint8_t *request, uint32_t length)
@@ -173,11 +165,16 @@ TEST(V3Exchange, DiscoveryThenRequestAtEveryLevel)
       ASSERT_EQ(client.Run(agent, &sends), V3_STEP_DONE);
       EXPECT_EQ(sends, 2);
       ASSERT_EQ(client.exchange->Result(), (uint32_t)SNMP_RC_SUCCESS);
-      uint32_t length;
-      const uint8_t *pdu = client.exchange->ResponsePdu(&length);
-      auto resp = ParsePduElement(pdu, length);
+      std::unique_ptr<SNMP_PDU> resp(client.exchange->TakeResponse());
       ASSERT_NE(resp, nullptr);
       EXPECT_EQ(resp->GetRequestId(), 31337u);
+      EXPECT_EQ(resp->GetVersion(), (uint32_t)SNMP_VERSION_3);
+      EXPECT_EQ(resp->GetSecurityLevel(), level);
+      EXPECT_STREQ(resp->GetUser(), "zbuser");
+      uint32_t engineLength = 0;
+      const uint8_t *engine = resp->GetEngineId(&engineLength);
+      EXPECT_EQ(std::vector<uint8_t>(engine, engine + engineLength), agent.engine);
+      EXPECT_EQ(client.exchange->TakeResponse(), nullptr);  // handed over once
       EXPECT_EQ(client.id.GetEngineBoots(), 4u);
       // A second exchange of the same identity needs no discovery.
       ZbV3Exchange again(ZbUsmAccess::Data(&client.id), nullptr, client.pdu.data(),

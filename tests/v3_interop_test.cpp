@@ -13,100 +13,26 @@
 #include "security/v3_exchange.h"
 #include "socket_util.h"
 #include "v3_test_util.h"
+#include "v3_users.h"
 
 namespace
 {
-struct Method
-{
-   const char *suffix, *name;
-   uint32_t code;
-};
-const Method kAuth[] = {
-   {"md5", "MD5", SNMP_AUTH_MD5},          {"sha", "SHA", SNMP_AUTH_SHA1},
-   {"sha224", "SHA-224", SNMP_AUTH_SHA224}, {"sha256", "SHA-256", SNMP_AUTH_SHA256},
-   {"sha384", "SHA-384", SNMP_AUTH_SHA384}, {"sha512", "SHA-512", SNMP_AUTH_SHA512},
-};
-const Method kPriv[] = {
-   {"des", "DES", SNMP_PRIV_DES},           {"aes", "AES", SNMP_PRIV_AES128},
-   {"aes192", "AES-192", SNMP_PRIV_AES192}, {"aes256", "AES-256", SNMP_PRIV_AES256},
-   {"aes192c", "AES-192-C", SNMP_PRIV_AES192_C}, {"aes256c", "AES-256-C", SNMP_PRIV_AES256_C},
-};
 const char kSysDescr[] = ".1.3.6.1.2.1.1.1.0";
 const char kSysLocation[] = ".1.3.6.1.2.1.1.6.0";
 
-// One user of tests/snmpd-v3.conf.
-struct User
-{
-   std::string name;
-   uint32_t level;
-   const Method *auth, *priv;
-};
-
-std::vector<User> AllUsers();
-
-User FindUser(const char *name)
-{
-   for (const User &u : AllUsers())
-      if (u.name == name)
-         return u;
-   ADD_FAILURE() << "no user " << name;
-   return AllUsers()[0];
-}
-
-std::vector<User> AllUsers()
-{
-   std::vector<User> users = {{"v3none", SNMP_SEC_NO_AUTH_NO_PRIV, nullptr, nullptr}};
-   for (const Method &a : kAuth)
-   {
-      users.push_back({std::string("v3") + a.suffix, SNMP_SEC_AUTH_NO_PRIV, &a, nullptr});
-      for (const Method &p : kPriv)
-         users.push_back(
-             {std::string("v3") + a.suffix + "_" + p.suffix, SNMP_SEC_AUTH_PRIV, &a, &p});
-   }
-   return users;
-}
-
-void Configure(SNMP_USMIdentity *id, const User &u, const char *authPass = "authpass1234",
-           const char *privPass = "privpass5678", uint32_t level = 0)
-{
-   ASSERT_EQ(id->SetUser(u.name.c_str()), (uint32_t)SNMP_RC_SUCCESS);
-   if (u.auth != nullptr)
-      ASSERT_EQ(id->SetAuthPassword(u.auth->code, authPass), (uint32_t)SNMP_RC_SUCCESS);
-   if (u.priv != nullptr)
-      ASSERT_EQ(id->SetPrivPassword(u.priv->code, privPass), (uint32_t)SNMP_RC_SUCCESS);
-   ASSERT_EQ(id->SetSecurityLevel(level != 0 ? level : u.level), (uint32_t)SNMP_RC_SUCCESS);
-}
-
-class V3AgentTest : public ::testing::Test
+class V3AgentTest : public V3AgentSuite
 {
 protected:
-   static void SetUpTestSuite()
-   {
-      if (!HaveProgram("snmpd"))
-         return;
-      s_agent = new SnmpdAgent();
-      if (!s_agent->Start(false, std::string(ZBSNMP_SOURCE_DIR) + "/tests/snmpd-v3.conf"))
-      {
-         delete s_agent;
-         s_agent = nullptr;
-      }
-   }
-   static void TearDownTestSuite()
-   {
-      delete s_agent;
-      s_agent = nullptr;
-   }
    void SetUp() override
    {
-      if (!SNMPIsSecurityAvailable())
-         GTEST_SKIP() << "built without libcrypto";
-      REQUIRE_PEER(HaveProgram("snmpd"), "snmpd");
-      ASSERT_NE(s_agent, nullptr) << "snmpd did not start";
+      V3AgentSuite::SetUp();
+      if (HasFatalFailure() || IsSkipped())
+         return;
       m_socket = socket(AF_INET, SOCK_DGRAM, 0);
       struct sockaddr_in sa = {};
       sa.sin_family = AF_INET;
       sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      sa.sin_port = htons(s_agent->Port());
+      sa.sin_port = htons(Agent()->Port());
       ASSERT_EQ(connect(m_socket, (struct sockaddr *)&sa, sizeof(sa)), 0);
    }
    void TearDown() override
@@ -162,13 +88,7 @@ protected:
                   *sends = sent;
                result = exchange.Result();
                if (result == SNMP_RC_SUCCESS)
-               {
-                  uint32_t length;
-                  const uint8_t *p = exchange.ResponsePdu(&length);
-                  *response = ParsePduElement(p, length);
-                  if (*response == nullptr)
-                     return SNMP_RC_PARSE_ERROR;
-               }
+                  response->reset(exchange.TakeResponse());
                return result;
             }
          }
@@ -199,17 +119,11 @@ protected:
    }
 
    // snmpget -v3 on the same user: the value alone.
-   std::string PeerGet(const User &u, const char *oid)
+   std::string PeerGet(const V3User &u, const char *oid)
    {
-      std::string cmd = "snmpget -v3 -Oqv -r 1 -t 2 -u " + u.name + " -l " +
-                        (u.level == SNMP_SEC_NO_AUTH_NO_PRIV ? "noAuthNoPriv"
-                         : u.level == SNMP_SEC_AUTH_NO_PRIV ? "authNoPriv" : "authPriv");
-      if (u.auth)
-         cmd += std::string(" -a ") + u.auth->name + " -A authpass1234";
-      if (u.priv)
-         cmd += std::string(" -x ") + u.priv->name + " -X privpass5678";
+      std::string cmd = "snmpget -Oqv -r 1 -t 2 " + V3Options(u);
       int status = -1;
-      std::string out = RunPeerCommand(cmd + " " + s_agent->Address() + " " + oid, &status);
+      std::string out = RunPeerCommand(cmd + " " + Agent()->Address() + " " + oid, &status);
       EXPECT_EQ(status, 0) << cmd << ": " << out;
       while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
          out.pop_back();
@@ -222,21 +136,19 @@ protected:
       return out;
    }
 
-   static SnmpdAgent *s_agent;
    int m_socket = -1;
    uint32_t m_requestId = 7000;
 };
-SnmpdAgent *V3AgentTest::s_agent = nullptr;
 }  // namespace
 
 TEST_F(V3AgentTest, AgentStateIsPrivateToTheRun)
 {
    struct stat st;
-   ASSERT_EQ(stat(s_agent->Dir().c_str(), &st), 0);
-   EXPECT_EQ(st.st_mode & 0777, 0700u) << s_agent->Dir();
+   ASSERT_EQ(stat(Agent()->Dir().c_str(), &st), 0);
+   EXPECT_EQ(st.st_mode & 0777, 0700u) << Agent()->Dir();
    SnmpdAgent other;
    ASSERT_TRUE(other.Start(false, std::string(ZBSNMP_SOURCE_DIR) + "/tests/snmpd-v3.conf"));
-   EXPECT_NE(other.Dir(), s_agent->Dir());
+   EXPECT_NE(other.Dir(), Agent()->Dir());
    // A second agent is a second engine: its own engine ID.
    SNMP_USMIdentity a("v3none"), b("v3none");
    std::string value;
@@ -258,11 +170,11 @@ TEST_F(V3AgentTest, AgentStateIsPrivateToTheRun)
 TEST_F(V3AgentTest, GetEveryMethodMatchesSnmpget)
 {
    REQUIRE_PEER(HaveProgram("snmpget"), "snmpget");
-   for (const User &u : AllUsers())
+   for (const V3User &u : AllV3Users())
    {
       SCOPED_TRACE(u.name);
       SNMP_USMIdentity id;
-      Configure(&id, u);
+      ConfigureV3(&id, u);
       std::string value;
       int sends = 0;
       ASSERT_EQ(Get(&id, kSysDescr, &value, &sends), (uint32_t)SNMP_RC_SUCCESS);
@@ -285,9 +197,9 @@ TEST_F(V3AgentTest, SetAtEveryLevel)
    for (const char *name : names)
    {
       SCOPED_TRACE(name);
-      User u = FindUser(name);
+      V3User u = FindV3User(name);
       SNMP_USMIdentity id;
-      Configure(&id, u);
+      ConfigureV3(&id, u);
       std::string location = std::string("rack of ") + name;
       SNMP_PDU set(SNMP_CMD_SET_REQUEST, "", ++m_requestId, SNMP_VERSION_2C);
       SNMP_Variable *v = new SNMP_Variable(kSysLocation);
@@ -306,23 +218,23 @@ TEST_F(V3AgentTest, FailuresGiveTheirOwnResults)
    {
       SCOPED_TRACE("wrong authentication password");
       SNMP_USMIdentity id;
-      Configure(&id, FindUser("v3sha256_aes"), "wrongpass1234");
+      ConfigureV3(&id, FindV3User("v3sha256_aes"), "wrongpass1234");
       EXPECT_EQ(Get(&id, kSysDescr, &value), (uint32_t)SNMP_RC_WRONG_DIGEST);
    }
    {
       SCOPED_TRACE("unknown user");
-      User u = FindUser("v3sha_aes");
+      V3User u = FindV3User("v3sha_aes");
       u.name = "nosuchuser";
       SNMP_USMIdentity id;
-      Configure(&id, u);
+      ConfigureV3(&id, u);
       EXPECT_EQ(Get(&id, kSysDescr, &value), (uint32_t)SNMP_RC_UNKNOWN_USER_NAME);
    }
    {
       SCOPED_TRACE("a level the user does not have");
-      User u = FindUser("v3md5");
-      u.priv = &kPriv[1];
+      V3User u = FindV3User("v3md5");
+      u.priv = &V3PrivMethods()[1];
       SNMP_USMIdentity id;
-      Configure(&id, u, "authpass1234", "privpass5678", SNMP_SEC_AUTH_PRIV);
+      ConfigureV3(&id, u, "authpass1234", "privpass5678", SNMP_SEC_AUTH_PRIV);
       EXPECT_EQ(Get(&id, kSysDescr, &value), (uint32_t)SNMP_RC_UNSUPPORTED_SEC_LEVEL);
    }
    {
@@ -330,7 +242,7 @@ TEST_F(V3AgentTest, FailuresGiveTheirOwnResults)
       // error-status authorizationError (16).
       SCOPED_TRACE("below the level the access needs");
       SNMP_USMIdentity id;
-      Configure(&id, FindUser("v3sha_aes"), "authpass1234", "privpass5678", SNMP_SEC_AUTH_NO_PRIV);
+      ConfigureV3(&id, FindV3User("v3sha_aes"), "authpass1234", "privpass5678", SNMP_SEC_AUTH_NO_PRIV);
       EXPECT_EQ(Get(&id, kSysDescr, &value), 100u + 16);
    }
    {
@@ -338,7 +250,7 @@ TEST_F(V3AgentTest, FailuresGiveTheirOwnResults)
       // it drops it without a Report.
       SCOPED_TRACE("wrong privacy password");
       SNMP_USMIdentity id;
-      Configure(&id, FindUser("v3sha_aes"), "authpass1234", "wrongpriv5678");
+      ConfigureV3(&id, FindV3User("v3sha_aes"), "authpass1234", "wrongpriv5678");
       SNMP_PDU req(SNMP_CMD_GET_REQUEST, "", ++m_requestId, SNMP_VERSION_2C);
       req.BindVariable(new SNMP_Variable(kSysDescr));
       std::unique_ptr<SNMP_PDU> resp;
@@ -349,7 +261,7 @@ TEST_F(V3AgentTest, FailuresGiveTheirOwnResults)
 TEST_F(V3AgentTest, TimeWindowResynchronisesOnce)
 {
    SNMP_USMIdentity id;
-   Configure(&id, FindUser("v3sha256"));
+   ConfigureV3(&id, FindV3User("v3sha256"));
    std::string value;
    ASSERT_EQ(Get(&id, kSysDescr, &value), (uint32_t)SNMP_RC_SUCCESS);
    // What we learnt is from before a restart of the agent: one boot behind.
@@ -366,7 +278,7 @@ TEST_F(V3AgentTest, TimeWindowResynchronisesOnce)
 TEST_F(V3AgentTest, WrongEngineIdIsDiscoveredAgain)
 {
    SNMP_USMIdentity id;
-   Configure(&id, FindUser("v3md5_des"));
+   ConfigureV3(&id, FindV3User("v3md5_des"));
    const uint8_t bogus[] = {0x80, 0x00, 0x1f, 0x88, 0x04, 'n', 'o', 'p', 'e'};
    ASSERT_EQ(id.SetEngineId(bogus, sizeof(bogus)), (uint32_t)SNMP_RC_SUCCESS);
    std::string value;

@@ -9,39 +9,42 @@
 #include <vector>
 
 #include "internal.h"
+#include "security/v3_message.h"
 
-// The PDU element (tag, length, content) of the PDU as the v2c encoder
-// writes it; empty when it does not encode.
+// The PDU element (tag, length, content) of a PDU of version 2c or 3;
+// empty when it does not encode.
 inline std::vector<uint8_t> PduElement(SNMP_PDU *pdu)
 {
    uint8_t *buf = nullptr;
-   uint32_t n = pdu->Encode(&buf);
-   std::vector<uint8_t> out;
-   if (n == 0)
-      return out;
-   BerCursor c = {buf, n}, msg, field;
-   uint32_t type;
-   BerGetElement(&c, &type, &msg);
-   BerGetElement(&msg, &type, &field);  // version
-   BerGetElement(&msg, &type, &field);  // community
-   out.assign(msg.p, msg.p + msg.left); // the PDU element
+   uint32_t n = ZbPduAccess::EncodeElement(pdu, &buf);
+   std::vector<uint8_t> out(buf, buf + n);
    free(buf);
    return out;
 }
 
-// A PDU parsed from a PDU element, wrapped in a v2c message with an empty
-// community; NULL when it does not parse.
+// A PDU parsed from a PDU element; NULL when it does not parse.
 inline std::unique_ptr<SNMP_PDU> ParsePduElement(const uint8_t *pdu, uint32_t length)
 {
-   std::vector<uint8_t> body = {0x02, 0x01, 0x01, 0x04, 0x00};
-   body.insert(body.end(), pdu, pdu + length);
-   std::vector<uint8_t> msg(BER_MAX_HEADER + body.size());
-   uint32_t n = BerWriteElement(ASN_TYPE_SEQUENCE, body.data(), (uint32_t)body.size(), msg.data(),
-                                (uint32_t)msg.size());
    auto out = std::make_unique<SNMP_PDU>();
-   if (n == 0 || !out->Parse(msg.data(), n))
+   if (!ZbPduAccess::ParseElement(out.get(), pdu, length))
       return nullptr;
    return out;
+}
+
+// The message of the fields o holds, around the PDU element, with the
+// context engine ID given; empty when it does not encode.
+inline std::vector<uint8_t> EncodeV3(ZbV3Outgoing o, const std::vector<uint8_t> &pdu,
+                                     const std::vector<uint8_t> &contextEngineId)
+{
+   o.contextEngineId = contextEngineId.data();
+   o.contextEngineIdLength = (uint32_t)contextEngineId.size();
+   o.pdu = pdu.data();
+   o.pduLength = (uint32_t)pdu.size();
+   uint8_t *out = nullptr;
+   uint32_t n = ZbV3Encode(&o, &out);
+   std::vector<uint8_t> v(out, out + n);
+   free(out);
+   return v;
 }
 
 #endif

@@ -199,12 +199,48 @@ struct ZbOidAccess
 };
 
 /* ---- Access to SNMP_PDU internals ---- */
+
+/* The longest engine ID, user name or context name of SNMPv3 (RFC 3411
+   SnmpEngineID and SnmpAdminString as USM and the scopedPDU use them). */
+#define ZB_V3_MAX_OCTETS 32
+
+/* What a received SNMPv3 message said around its PDU. */
+struct ZbPduSecurity
+{
+   uint32_t msgId;
+   uint32_t level;
+   uint8_t engineId[ZB_V3_MAX_OCTETS];
+   uint32_t engineIdLength;
+   uint8_t contextEngineId[ZB_V3_MAX_OCTETS];
+   uint32_t contextEngineIdLength;
+   char user[ZB_V3_MAX_OCTETS + 1];
+   char contextName[ZB_V3_MAX_OCTETS + 1];
+};
+
 struct ZbPduAccess
 {
    /* Encodes the Response that acknowledges an InformRequest (RFC 3416
       4.2.7) into a new malloc block; its length, or 0 (slot untouched) when
-      the PDU is no inform or does not encode. */
-   static uint32_t EncodeInformResponse(SNMP_PDU *inform, uint8_t **buffer);
+      the PDU is no inform or does not encode. With elementOnly, the PDU
+      element alone (for an SNMPv3 message), else the whole v1/v2c message. */
+   static uint32_t EncodeInformResponse(SNMP_PDU *inform, uint8_t **buffer,
+                                        bool elementOnly = false);
+   /* The PDU element alone (tag, length, content), as an SNMPv3 scopedPDU
+      carries it, into a new malloc block; its length, or 0 (slot untouched)
+      when the PDU does not encode. Versions 2c and 3 take the tags of SNMPv2c,
+      version 3 the Report too; the community is not written. */
+   static uint32_t EncodeElement(SNMP_PDU *pdu, uint8_t **buffer);
+   /* Parses the PDU element of an SNMPv3 scopedPDU on a PDU made with the
+      constructor without arguments: the SNMPv2 PDUs as the v1/v2c parser
+      takes them, and the Report (0xA8, request layout) as SNMP_CMD_REPORT;
+      an SNMPv1 trap (0xA4) fails. Octets behind the element are
+      ignored. 1 on success; on failure the PDU holds what was parsed (the
+      caller deletes it). The version and community are not set. */
+   static int ParseElement(SNMP_PDU *pdu, const uint8_t *data, uint32_t length);
+   /* Makes the PDU one of version 3 with the facts of the message that
+      carried it (copied) and an empty community. 0 when no memory is left. */
+   static int SetSecurity(SNMP_PDU *pdu, const ZbPduSecurity &facts);
+   static const ZbPduSecurity *Security(const SNMP_PDU *pdu) { return pdu->m_security; }
 };
 
 /* ---- Writing in place ----

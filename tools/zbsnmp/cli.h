@@ -43,10 +43,26 @@ std::string TargetText(const Target &target);
 // An IPv6 address text (no zone, no brackets), for the messages of ParseTarget.
 bool CheckIpv6Text(const std::string &host, const std::string &original, std::string *error);
 
+// SNMPv3: the options of Net-SNMP's tools (-u -l -a -A -x -X -e -E -n).
+struct SecurityOptions
+{
+   std::string user;
+   uint32_t level = 0;                    // 0: the level the passwords given make
+   uint32_t authMethod = SNMP_AUTH_NONE;  // none given: MD5, as Net-SNMP's tools
+   std::string authPassword;
+   uint32_t privMethod = SNMP_PRIV_NONE;  // none given: DES, as Net-SNMP's tools
+   std::string privPassword;
+   std::vector<uint8_t> engineId;         // -e: the agent's, known in advance
+   std::vector<uint8_t> contextEngineId;  // -E
+   std::string context;                   // -n
+   bool given = false;                    // any of them was given
+};
+
 struct RequestOptions
 {
    const char *command = nullptr;
    uint32_t version = SNMP_VERSION_2C;
+   bool versionGiven = false;
    std::string community = "public";
    uint32_t timeout = 1000;
    uint32_t attempts = 3;
@@ -57,10 +73,30 @@ struct RequestOptions
    bool maxRepetitionsGiven = false;
    bool getNext = false;           // walk: --getnext
    Target target;
+   SecurityOptions security;
    std::vector<std::string> args;
 };
 
 int ParseRequestOptions(const char *command, int argc, char **argv, RequestOptions *o);
+
+// ---- v3.cpp: SNMPv3 options and users ----
+
+bool ParseSecurityLevel(const char *text, uint32_t *level);
+bool ParseAuthMethod(const char *text, uint32_t *method);
+bool ParsePrivMethod(const char *text, uint32_t *method);
+// Hex, 0x optional, 5 to 32 octets.
+bool ParseEngineId(const char *text, std::vector<uint8_t> *out);
+std::string EngineIdText(const uint8_t *id, uint32_t length);
+const char *SecurityLevelName(uint32_t level);
+// One of -u -l -a -A -x -X -e -E -n into s: EXIT_OK, a usage error's
+// code, or -1 when the option is none of them.
+int ParseSecurityOption(const std::string &option, const char *value, SecurityOptions *s,
+                        const char *command);
+// The identity the options describe; false with the reason.
+bool MakeIdentity(const SecurityOptions &s, SNMP_USMIdentity *id, std::string *error);
+// The users of a 'traps' users file, one a line: USER ENGINEID [AUTH
+// AUTHPASS [PRIV PRIVPASS]] ('-' as ENGINEID: informs to this listener).
+int LoadUsersFile(const std::string &file, std::vector<std::unique_ptr<SNMP_USMIdentity>> *users);
 
 // ---- format.cpp: values and bindings as Net-SNMP's tools print them ----
 
@@ -99,6 +135,7 @@ public:
    uint32_t TakeRequestIds(uint32_t count);
 
 private:
+   SNMP_USMIdentity m_identity;  // SNMPv3 (-v 3)
    SNMP_UDPTransport m_transport;
    RequestOptions m_options;
    uint32_t m_requestId = 0;

@@ -1,4 +1,4 @@
-// zbsnmp: SNMP v1/v2c manager commands and MIB tree files from the shell.
+// zbsnmp: SNMP v1/v2c/v3 manager commands and MIB tree files from the shell.
 // Dispatch, usage and the options every request command shares.
 #include <arpa/inet.h>
 #include <ctype.h>
@@ -20,18 +20,23 @@ static const char *const kUsage =
     "usage: zbsnmp COMMAND [OPTIONS] ARGS...\n"
     "\n"
     "commands:\n"
-    "  get   [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] HOST[:PORT] OID...\n"
-    "  next  [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] HOST[:PORT] OID...\n"
-    "  walk  [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] [-Cr N] [--getnext] HOST[:PORT] [OID]\n"
-    "  bulkget [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] [-Cn N] [-Cr N] HOST[:PORT] OID...\n"
-    "  set   [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] HOST[:PORT] OID TYPE VALUE...\n"
-    "  traps [-p PORT] [-a ADDRESS] [-n COUNT] [-t TIMEOUT_MS] [-m FILE] [-On]\n"
+    "  get   [-v 1|2c|3] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] HOST[:PORT] OID...\n"
+    "  next  [-v 1|2c|3] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] HOST[:PORT] OID...\n"
+    "  walk  [-v 1|2c|3] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] [-Cr N] [--getnext] HOST[:PORT] [OID]\n"
+    "  bulkget [-v 2c|3] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] [-Cn N] [-Cr N] HOST[:PORT] OID...\n"
+    "  set   [-v 1|2c|3] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] HOST[:PORT] OID TYPE VALUE...\n"
+    "  traps [-p PORT] [-a ADDRESS] [-n COUNT] [-t TIMEOUT_MS] [-U USERS] [-m FILE] [-On]\n"
     "  poll  -f TARGETS [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] [-o text|json] OID...\n"
     "  mib print FILE\n"
     "  mib info FILE\n"
     "  mib export FILE\n"
     "  mib build [-z] [--no-descriptions] TSV FILE\n"
     "  mib compile [-z] [--no-descriptions] [-v] [-o FILE] DIR|FILE...\n"
+    "\n"
+    "SNMPv3 (-v 3), on every request command, as Net-SNMP's tools take it:\n"
+    "  -u USER -l noAuthNoPriv|authNoPriv|authPriv -a MD5|SHA|SHA-224|SHA-256|SHA-384|SHA-512\n"
+    "  -A PASSWORD -x DES|AES|AES-192|AES-256|AES-192-C|AES-256-C -X PASSWORD [-e ENGINEID]\n"
+    "  [-E CONTEXTENGINEID] [-n CONTEXT]\n"
     "\n"
     "Request commands and traps also take -m FILE (a MIB tree file; default $ZBSNMP_MIBS):\n"
     "OIDs may then be names (IF-MIB::ifDescr.3) and output follows Net-SNMP's tools;\n"
@@ -41,7 +46,7 @@ static const char *const kUsage =
 
 static const std::map<std::string, std::string> kCommandHelp = {
    {"get",
-    "usage: zbsnmp get [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] HOST[:PORT] OID...\n"
+    "usage: zbsnmp get [-v 1|2c|3] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] HOST[:PORT] OID...\n"
     "Sends one GET request for the given OIDs and prints the bindings of the answer.\n"
     "  -v VERSION    SNMP version, 1 or 2c (default 2c)\n"
     "  -c COMMUNITY  community (default public)\n"
@@ -52,39 +57,56 @@ static const std::map<std::string, std::string> kCommandHelp = {
     "  -On           with a MIB tree, OIDs printed as numbers\n"
     "  HOST[:PORT]   agent name, IPv4 address or IPv6 address, port 161 by default:\n"
     "                router, 192.0.2.7:1161, 2001:db8::7, [2001:db8::7]:1161; udp:HOST\n"
-    "                asks for IPv4 only, udp6:HOST for IPv6 only (udp6:[::1]:1161)\n"},
+    "                asks for IPv4 only, udp6:HOST for IPv6 only (udp6:[::1]:1161)\n"
+    "SNMPv3 (-v 3; any of these options alone implies it):\n"
+    "  -u USER       security name (user)\n"
+    "  -l LEVEL      noAuthNoPriv, authNoPriv or authPriv (default: what the passwords\n"
+    "                given allow)\n"
+    "  -a PROTOCOL   MD5 (default), SHA, SHA-224, SHA-256, SHA-384 or SHA-512\n"
+    "  -A PASSWORD   authentication password\n"
+    "  -x PROTOCOL   DES (default), AES, AES-192, AES-256, AES-192-C or AES-256-C (the\n"
+    "                AES-192/256 key extension many Cisco devices use)\n"
+    "  -X PASSWORD   privacy password\n"
+    "  -e ENGINEID   the agent's engine ID in hex (default: discovered)\n"
+    "  -E ENGINEID   context engine ID (default: the agent's)\n"
+    "  -n CONTEXT    context name (default: empty)\n"},
    {"next",
-    "usage: zbsnmp next [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] HOST[:PORT] OID...\n"
+    "usage: zbsnmp next [-v 1|2c|3] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] HOST[:PORT] OID...\n"
     "Sends one GET-NEXT request and prints the bindings of the answer.\n"
     "Options as for 'zbsnmp get'.\n"},
    {"walk",
-    "usage: zbsnmp walk [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] [-Cr N] [--getnext]\n"
+    "usage: zbsnmp walk [-v 1|2c|3] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] [-Cr N] [--getnext]\n"
     "                   HOST[:PORT] [OID]\n"
     "Walks the subtree under OID (default .1.3.6.1.2.1) until the answer leaves the subtree,\n"
-    "the agent reports the end of its view, or an OID does not increase. SNMPv2c walks with\n"
-    "GETBULK requests, SNMPv1 with GET-NEXT ones.\n"
+    "the agent reports the end of its view, or an OID does not increase. SNMPv2c and SNMPv3\n"
+    "walk with GETBULK requests, SNMPv1 with GET-NEXT ones.\n"
     "  -Cr N         max-repetitions of each GETBULK (default 25)\n"
     "  --getnext     walk with GET-NEXT requests in SNMPv2c too\n"
     "Other options as for 'zbsnmp get'.\n"},
    {"bulkget",
-    "usage: zbsnmp bulkget [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] [-Cn N] [-Cr N] HOST[:PORT]\n"
-    "                      OID...\n"
-    "Sends one GETBULK request (SNMPv2c) and prints the bindings of the answer: the successor\n"
+    "usage: zbsnmp bulkget [-v 2c|3] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] [-Cn N] [-Cr N]\n"
+    "                      HOST[:PORT] OID...\n"
+    "Sends one GETBULK request (SNMPv2c or SNMPv3) and prints the bindings of the answer: the successor\n"
     "of each of the first N OIDs once, and up to max-repetitions successors of each other one.\n"
     "  -Cn N         non-repeaters (default 0)\n"
     "  -Cr N         max-repetitions (default 10)\n"
     "Other options as for 'zbsnmp get'.\n"},
    {"set",
-    "usage: zbsnmp set [-v 1|2c] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] HOST[:PORT] OID TYPE "
+    "usage: zbsnmp set [-v 1|2c|3] [-c COMMUNITY] [-t TIMEOUT_MS] [-r ATTEMPTS] HOST[:PORT] OID TYPE "
     "VALUE [OID TYPE VALUE ...]\n"
     "Sends one SET request. TYPE is one of INT, INTEGER, STRING, OID, IPADDR, COUNTER32,\n"
     "GAUGE32, TIMETICKS, COUNTER64, UINT32, UINTEGER32 (any letter case).\n"
     "Options as for 'zbsnmp get' (the community defaults to public: pass -c for a write\n"
     "community).\n"},
    {"traps",
-    "usage: zbsnmp traps [-p PORT] [-a ADDRESS] [-n COUNT] [-t TIMEOUT_MS] [-m FILE] [-On]\n"
-    "Listens for SNMP v1 and v2c traps and v2c informs on a UDP port and prints each one;\n"
+    "usage: zbsnmp traps [-p PORT] [-a ADDRESS] [-n COUNT] [-t TIMEOUT_MS] [-U USERS] [-m FILE] [-On]\n"
+    "Listens for SNMP v1, v2c and v3 traps and informs on a UDP port and prints each one;\n"
     "every inform is acknowledged to its sender.\n"
+    "  -U USERS      SNMPv3 users, one a line: USER ENGINEID [AUTH AUTHPASS [PRIV PRIVPASS]]\n"
+    "                ENGINEID: the sender's snmpEngineID in hex for its traps, or - for\n"
+    "                informs (sent to this listener's engine, which they discover); AUTH\n"
+    "                and PRIV as -a and -x of 'zbsnmp get'; the level is the one the line's\n"
+    "                passwords make, and lower ones are refused; '#' starts a comment\n"
     "  -p PORT       UDP port (default 162, which needs privileges)\n"
     "  -a ADDRESS    local IPv4 or IPv6 address to listen on (default: every local address,\n"
     "                IPv6 and IPv4)\n"
@@ -360,14 +382,25 @@ int ParseRequestOptions(const char *command, int argc, char **argv, RequestOptio
          return UsageError("option " + a + " needs a value", command);
       }
       uint64_t n;
-      if (a == "-v")
+      int security = ParseSecurityOption(a, value, &o->security, command);
+      if (security != -1)
       {
+         if (security != EXIT_OK)
+            return security;
+         o->security.given = true;
+      }
+      else if (a == "-v")
+      {
+         o->versionGiven = true;
          if (!strcmp(value, "1"))
             o->version = SNMP_VERSION_1;
          else if (!strcmp(value, "2c") || !strcmp(value, "2"))
             o->version = SNMP_VERSION_2C;
+         else if (!strcmp(value, "3"))
+            o->version = SNMP_VERSION_3;
          else
-            return UsageError("invalid version '" + std::string(value) + "' (use 1 or 2c)", command);
+            return UsageError("invalid version '" + std::string(value) + "' (use 1, 2c or 3)",
+                              command);
       }
       else if (a == "-c")
       {
@@ -426,6 +459,12 @@ int ParseRequestOptions(const char *command, int argc, char **argv, RequestOptio
          return UsageError("unknown option " + a, command);
       }
    }
+   // The SNMPv3 options ask for SNMPv3: given alone they imply it.
+   if (o->security.given && !o->versionGiven)
+      o->version = SNMP_VERSION_3;
+   if (o->security.given && o->version != SNMP_VERSION_3)
+      return UsageError("options -u, -l, -a, -A, -x, -X, -e, -E and -n are for SNMPv3 (-v 3)",
+                        command);
    if (i >= argc)
       return UsageError("missing HOST", command);
    std::string error;

@@ -15,6 +15,13 @@
 int Session::Open(const RequestOptions &o)
 {
    m_options = o;
+   if (o.version == SNMP_VERSION_3)
+   {
+      std::string error;
+      if (!MakeIdentity(o.security, &m_identity, &error))
+         return UsageError(error, o.command);
+      m_transport.SetSecurity(&m_identity);
+   }
    uint32_t rc = m_transport.ConnectUDPTransport(o.target.host.c_str(), o.target.port,
                                                  o.target.family);
    if (rc == SNMP_RC_BAD_HOSTNAME)
@@ -82,7 +89,7 @@ int CmdGet(const char *command, uint32_t pduCommand, int argc, char **argv)
    if (rc != EXIT_OK)
       return rc;
    if (pduCommand == SNMP_CMD_GET_BULK_REQUEST && o.version == SNMP_VERSION_1)
-      return UsageError("GETBULK needs SNMPv2c (-v 2c)", command);
+      return UsageError("GETBULK needs SNMPv2c or SNMPv3 (-v 2c or -v 3)", command);
    if (o.args.empty())
       return UsageError("missing OID", command);
    std::vector<std::vector<uint32_t>> oids;

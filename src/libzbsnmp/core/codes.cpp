@@ -34,6 +34,7 @@ static const char *const s_errorText[] = {
    "Agent sent a report",
    "Security method not available in this build",
    "Request cancelled",
+   "Encrypted request unanswered (wrong privacy password or method?)",
 };
 
 const char *SNMPGetErrorText(uint32_t errorCode)

@@ -19,7 +19,7 @@ SNMP_PDU::SNMP_PDU()
       m_variableCapacity(0), m_variables(nullptr), m_trapId(nullptr), m_trapType(0),
       m_specificTrapType(0), m_timeStamp(0), m_agentAddress{0, 0, 0, 0}, m_requestId(0),
       m_errorCode(0), m_errorIndex(0), m_slab(nullptr), m_slabSize(0), m_slabUsed(0),
-      m_slabFirst(0)
+      m_slabFirst(0), m_security(nullptr)
 {
 }
 
@@ -55,6 +55,7 @@ SNMP_PDU::~SNMP_PDU()
    }
    free(m_variables);
    free(m_slab);
+   free(m_security);
 }
 
 /* Room for at least capacity bindings; the array grows geometrically. */
@@ -120,6 +121,14 @@ int SNMP_PDU::Parse(const uint8_t *data, uint32_t length)
 
    if (!BerGetElement(&msg, &type, &field))
       return 0;
+   return ParseTagged(type, field.p, field.left, false);
+}
+
+/* The body of a PDU by its tag. An SNMPv3 scopedPDU (v3) carries the PDUs
+   of SNMPv2 and the Report, never the SNMPv1 trap (RFC 3412 6.8, RFC 3416
+   3); a Report inside a v1/v2c message does not parse. */
+int SNMP_PDU::ParseTagged(uint32_t type, const uint8_t *content, uint32_t length, bool v3)
+{
    switch (type)
    {
       case ASN_PDU_GET_REQUEST:
@@ -127,22 +136,94 @@ int SNMP_PDU::Parse(const uint8_t *data, uint32_t length)
       case ASN_PDU_GET_RESPONSE:
       case ASN_PDU_SET_REQUEST:
          m_command = type - ASN_PDU_GET_REQUEST;
-         return ParsePDU(field.p, field.left);
+         return ParsePDU(content, length);
       case ASN_PDU_GET_BULK_REQUEST: /* RFC 3416 4.2.3: non-repeaters, max-repetitions */
          m_command = SNMP_CMD_GET_BULK_REQUEST;
-         return ParsePDU(field.p, field.left);
+         return ParsePDU(content, length);
       case ASN_PDU_INFORM_REQUEST: /* RFC 3416 4.2.7: bindings as in an SNMPv2 trap */
          m_command = SNMP_CMD_INFORM_REQUEST;
-         return ParseTrap2PDU(field.p, field.left);
+         return ParseTrap2PDU(content, length);
       case ASN_PDU_TRAP:
+         if (v3)
+            return 0;
          m_command = SNMP_CMD_TRAP;
-         return ParseTrapPDU(field.p, field.left);
+         return ParseTrapPDU(content, length);
       case ASN_PDU_TRAP2:
          m_command = SNMP_CMD_TRAP;
-         return ParseTrap2PDU(field.p, field.left);
+         return ParseTrap2PDU(content, length);
+      case ASN_PDU_REPORT: /* RFC 3416 3: request layout */
+         if (!v3)
+            return 0;
+         m_command = SNMP_CMD_REPORT;
+         return ParsePDU(content, length);
       default:
          return 0;
    }
+}
+
+int ZbPduAccess::ParseElement(SNMP_PDU *pdu, const uint8_t *data, uint32_t length)
+{
+   BerCursor c = {data, length}, body;
+   uint32_t type;
+   if (pdu == nullptr || !BerGetElement(&c, &type, &body))
+      return 0;
+   return pdu->ParseTagged(type, body.p, body.left, true);
+}
+
+int ZbPduAccess::SetSecurity(SNMP_PDU *pdu, const ZbPduSecurity &facts)
+{
+   ZbPduSecurity *s = (ZbPduSecurity *)malloc(sizeof(ZbPduSecurity));
+   char *community = (char *)malloc(1);
+   if (s == nullptr || community == nullptr)
+   {
+      free(s);
+      free(community);
+      return 0;
+   }
+   *s = facts;
+   s->user[ZB_V3_MAX_OCTETS] = 0;
+   s->contextName[ZB_V3_MAX_OCTETS] = 0;
+   community[0] = 0;
+   free(pdu->m_security);
+   pdu->m_security = s;
+   free(pdu->m_community);
+   pdu->m_community = community;
+   pdu->m_version = SNMP_VERSION_3;
+   return 1;
+}
+
+uint32_t SNMP_PDU::GetMessageId() const
+{
+   return m_security != nullptr ? m_security->msgId : 0;
+}
+
+uint32_t SNMP_PDU::GetSecurityLevel() const
+{
+   return m_security != nullptr ? m_security->level : 0;
+}
+
+const char *SNMP_PDU::GetUser() const
+{
+   return m_security != nullptr ? m_security->user : "";
+}
+
+const uint8_t *SNMP_PDU::GetEngineId(uint32_t *length) const
+{
+   if (length != nullptr)
+      *length = m_security != nullptr ? m_security->engineIdLength : 0;
+   return m_security != nullptr ? m_security->engineId : nullptr;
+}
+
+const uint8_t *SNMP_PDU::GetContextEngineId(uint32_t *length) const
+{
+   if (length != nullptr)
+      *length = m_security != nullptr ? m_security->contextEngineIdLength : 0;
+   return m_security != nullptr ? m_security->contextEngineId : nullptr;
+}
+
+const char *SNMP_PDU::GetContextName() const
+{
+   return m_security != nullptr ? m_security->contextName : "";
 }
 
 int SNMP_PDU::ParsePDU(const uint8_t *data, uint32_t length)

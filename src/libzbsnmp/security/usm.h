@@ -81,6 +81,7 @@ struct ZbUsmEngine
    int64_t learntAt;       /* ZbMonotonicSeconds() when boots and time were learnt */
    bool timeKnown;         /* boots and time known (else both are sent as 0) */
    bool synced;            /* ... from an authenticated message */
+   bool answered;          /* a request of ours has been answered (not with a Report) */
 };
 /* Forgets everything (the next exchange discovers the engine again). */
 void ZbUsmEngineReset(ZbUsmEngine *engine);
@@ -161,8 +162,8 @@ uint32_t ZbUsmCheckIdentity(const ZbUsmIdentityData *d);
    identity's own): from the cache when it holds that engine and the
    identity has not changed since, else localised (one hash, or the
    extension's megabyte for USM_EXTEND_LOCALIZE) and cached. NULL when a key
-   is missing or libcrypto fails. At noAuthNoPriv the keys are not needed
-   and not made. */
+   is missing or libcrypto fails. An identity without keys (noAuthNoPriv)
+   gets its cache entry with no keys in it. */
 const ZbUsmLocalKeys *ZbUsmKeysFor(ZbUsmIdentityData *d, ZbUsmPeer *peer, const uint8_t *engineId,
                                    uint32_t engineIdLength);
 /* Marks the identity's keys as changed: every peer's cache is stale. */

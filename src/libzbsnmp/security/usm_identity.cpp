@@ -89,8 +89,8 @@ const ZbUsmLocalKeys *ZbUsmKeysFor(ZbUsmIdentityData *d, ZbUsmPeer *peer, const 
        (engineIdLength == 0 || memcmp(keys->engineId, engineId, engineIdLength) == 0))
       return keys;
    keys->generation = 0;
-   if (d->level == SNMP_SEC_NO_AUTH_NO_PRIV)
-      return keys; /* nothing to localise */
+   if (d->authKeyLength == 0)
+      return keys; /* nothing to localise (noAuthNoPriv) */
    if (!Localize(d, engineId, engineIdLength, keys))
    {
       ZbCleanse(keys, sizeof(*keys));

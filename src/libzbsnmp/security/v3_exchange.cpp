@@ -6,6 +6,8 @@
 
 #include <chrono>
 
+#include "security/v3_pdu.h"
+
 /* Unpredictable msgIDs (RFC 3412 6.2: any value in 0 .. 2^31 - 1); without
    libcrypto they come from the clock and a counter. */
 static uint32_t NewMsgId(uint32_t previous)
@@ -21,12 +23,12 @@ ZbV3Exchange::ZbV3Exchange(ZbUsmIdentityData *identity, ZbUsmPeer *peer, const u
                            uint32_t pduLength, uint32_t maxSize)
     : m_identity(identity),
       m_peer(peer != nullptr ? peer : identity != nullptr ? &identity->peer : nullptr),
-      m_pdu(nullptr), m_pduLength(0), m_maxSize(maxSize),
-      m_discovering(false), m_resynchronised(false), m_rediscovered(false), m_message(nullptr),
-      m_messageLength(0), m_msgIdCount(0), m_result(SNMP_RC_TIMEOUT), m_response(nullptr),
-      m_responseLength(0)
+      m_pdu(nullptr), m_pduLength(0), m_requestId(0), m_maxSize(maxSize), m_discovering(false),
+      m_resynchronised(false), m_rediscovered(false), m_message(nullptr), m_messageLength(0),
+      m_msgIdCount(0), m_done(false), m_result(SNMP_RC_TIMEOUT), m_response(nullptr)
 {
-   if (pdu != nullptr && pduLength > 0 && (m_pdu = (uint8_t *)malloc(pduLength)) != nullptr)
+   if (pdu != nullptr && pduLength > 0 && ZbV3RequestIdOf(pdu, pduLength, &m_requestId) &&
+       (m_pdu = (uint8_t *)malloc(pduLength)) != nullptr)
    {
       memcpy(m_pdu, pdu, pduLength);
       m_pduLength = pduLength;
@@ -37,11 +39,11 @@ ZbV3Exchange::ZbV3Exchange(ZbUsmIdentityData *identity, ZbUsmPeer *peer, const u
 ZbV3Exchange::~ZbV3Exchange()
 {
    ZbV3FreePlain(m_message, m_messageLength);
-   ZbV3FreePlain(m_response, m_responseLength);
    ZbV3FreePlain(m_pdu, m_pduLength);
+   delete m_response;
 }
 
-bool ZbV3Exchange::SentMsgId(uint32_t msgId) const
+bool ZbV3Exchange::Expects(uint32_t msgId) const
 {
    for (uint32_t i = 0; i < m_msgIdCount; i++)
       if (m_msgIds[i] == msgId)
@@ -49,11 +51,34 @@ bool ZbV3Exchange::SentMsgId(uint32_t msgId) const
    return false;
 }
 
+uint32_t ZbV3Exchange::TimeoutResult() const
+{
+   /* snmpd drops a request that it cannot decrypt, without a Report: an
+      engine that answers the rest but never an encrypted request most
+      likely holds another privacy password or method for the user. */
+   if (m_identity != nullptr && m_identity->level == SNMP_SEC_AUTH_PRIV && m_peer != nullptr &&
+       m_peer->engine.timeKnown && !m_peer->engine.answered)
+      return SNMP_RC_ENCRYPTED_UNANSWERED;
+   return SNMP_RC_TIMEOUT;
+}
+
+SNMP_PDU *ZbV3Exchange::TakeResponse()
+{
+   SNMP_PDU *pdu = m_response;
+   m_response = nullptr;
+   return pdu;
+}
+
 uint32_t ZbV3Exchange::Next(int64_t now, const uint8_t **message, uint32_t *length)
 {
-   if (m_identity == nullptr || m_pdu == nullptr)
+   return Next(now, NewMsgId(LastMsgId()), message, length);
+}
+
+uint32_t ZbV3Exchange::Next(int64_t now, uint32_t msgId, const uint8_t **message,
+                            uint32_t *length)
+{
+   if (m_identity == nullptr || m_pdu == nullptr || msgId > V3_MAX_INT)
       return SNMP_RC_BAD_PARAMETERS;
-   uint32_t msgId = NewMsgId(m_msgIdCount > 0 ? m_msgIds[m_msgIdCount - 1] : 0);
    uint8_t *out = nullptr;
    uint32_t n = 0;
    if (m_discovering)
@@ -94,14 +119,30 @@ uint32_t ZbV3Exchange::Next(int64_t now, const uint8_t **message, uint32_t *leng
 
 ZbV3Step ZbV3Exchange::Finish(uint32_t result)
 {
+   m_done = true;
    m_result = result;
    return V3_STEP_DONE;
+}
+
+/* A response (any PDU but a Report) that passed the checks. */
+ZbV3Step ZbV3Exchange::Respond(const ZbV3Received &r)
+{
+   uint32_t requestId;
+   /* Only a Report answers discovery; a response must carry the request's
+      request-id (RFC 3416 4.2: the answer to it, not to another one). */
+   if (m_discovering || !ZbV3RequestIdOf(r.scoped.pdu, r.scoped.pduLength, &requestId) ||
+       requestId != m_requestId)
+      return V3_STEP_IGNORED;
+   m_peer->engine.answered = true;
+   m_response = ZbV3MakePdu(r.message, r.scoped);
+   return Finish(m_response != nullptr ? SNMP_RC_SUCCESS : SNMP_RC_PARSE_ERROR);
 }
 
 ZbV3Step ZbV3Exchange::Receive(const uint8_t *data, uint32_t length, int64_t now)
 {
    ZbV3Message head;
-   if (m_identity == nullptr || !ZbV3ParseMessage(data, length, &head) || !SentMsgId(head.msgId))
+   if (m_identity == nullptr || m_done ||
+       !ZbV3ParseMessage(data, length, &head) || !Expects(head.msgId))
       return V3_STEP_IGNORED;
    ZbV3Received r;
    if (ZbV3Receive(m_identity, m_peer, data, length, now, &r) != SNMP_RC_SUCCESS)
@@ -111,20 +152,7 @@ ZbV3Step ZbV3Exchange::Receive(const uint8_t *data, uint32_t length, int64_t now
    uint32_t requestId, report;
    if (s.pdu[0] != ASN_PDU_REPORT)
    {
-      if (m_discovering)
-      {
-         step = V3_STEP_IGNORED; /* only a Report answers discovery */
-      }
-      else if ((m_response = (uint8_t *)malloc(s.pduLength)) == nullptr)
-      {
-         step = V3_STEP_IGNORED;
-      }
-      else
-      {
-         memcpy(m_response, s.pdu, s.pduLength);
-         m_responseLength = s.pduLength;
-         step = Finish(SNMP_RC_SUCCESS);
-      }
+      step = Respond(r);
    }
    else if (!ZbV3ReadReport(s.pdu, s.pduLength, &requestId, &report))
    {

@@ -351,8 +351,27 @@ static bool SameBytes(const uint8_t *a, uint32_t aLength, const uint8_t *b, uint
    return aLength == bLength && (aLength == 0 || memcmp(a, b, aLength) == 0);
 }
 
+/* 1 when the identity holds the keys that a message of the level needs. */
+static bool HasKeysFor(const ZbUsmIdentityData *id, uint32_t level)
+{
+   return (level < SNMP_SEC_AUTH_NO_PRIV || id->authKeyLength > 0) &&
+          (level < SNMP_SEC_AUTH_PRIV || id->privKeyLength > 0);
+}
+
+/* RFC 3412 7.2 step 13 for a manager: a response comes at the request's
+   level (exact), a notification at the receiver's level or above (at
+   least); a Report may come lower (the agent could not authenticate us). */
+bool ZbV3LevelAccepted(const ZbUsmIdentityData *id, uint32_t level, bool report, bool atLeast)
+{
+   if (!HasKeysFor(id, level))
+      return false;
+   if (atLeast)
+      return report || level >= id->level;
+   return report ? level <= id->level : level == id->level;
+}
+
 uint32_t ZbV3Receive(ZbUsmIdentityData *id, ZbUsmPeer *peer, const uint8_t *data,
-                     uint32_t length, int64_t now, ZbV3Received *out)
+                     uint32_t length, int64_t now, ZbV3Received *out, bool atLeast)
 {
    if (peer == nullptr)
       peer = &id->peer;
@@ -365,9 +384,7 @@ uint32_t ZbV3Receive(ZbUsmIdentityData *id, ZbUsmPeer *peer, const uint8_t *data
    {
       if (!ZbV3ParseScoped(m.scoped, m.scopedLength, &r.scoped))
          return SNMP_RC_PARSE_ERROR;
-      /* RFC 3412 7.2 step 13: a response comes at the request's level; only
-         a Report may come lower (the agent could not authenticate us). */
-      if (id->level != SNMP_SEC_NO_AUTH_NO_PRIV && r.scoped.pdu[0] != ASN_PDU_REPORT)
+      if (!ZbV3LevelAccepted(id, SNMP_SEC_NO_AUTH_NO_PRIV, r.scoped.pdu[0] == ASN_PDU_REPORT, atLeast))
          return SNMP_RC_UNSUPPORTED_SEC_LEVEL;
       *out = r;
       return SNMP_RC_SUCCESS;
@@ -375,7 +392,11 @@ uint32_t ZbV3Receive(ZbUsmIdentityData *id, ZbUsmPeer *peer, const uint8_t *data
 
    /* RFC 3414 3.2 steps 3-8, as the non-authoritative side. */
    bool priv = (m.flags & V3_FLAG_PRIV) != 0;
-   if (id->level < SNMP_SEC_AUTH_NO_PRIV || (priv && id->level < SNMP_SEC_AUTH_PRIV))
+   uint32_t level = priv ? SNMP_SEC_AUTH_PRIV : SNMP_SEC_AUTH_NO_PRIV;
+   /* A level the identity cannot check, or (a response) above its own:
+      refused before any work. Whether the PDU may come at it is known once
+      the PDU is read. */
+   if (!HasKeysFor(id, level) || (!atLeast && level > id->level))
       return SNMP_RC_UNSUPPORTED_SEC_LEVEL;
    if (!SameBytes(m.user, m.userLength, (const uint8_t *)id->user, id->userLength))
       return SNMP_RC_UNKNOWN_USER_NAME;
@@ -407,8 +428,7 @@ uint32_t ZbV3Receive(ZbUsmIdentityData *id, ZbUsmPeer *peer, const uint8_t *data
       ZbV3ReceivedFree(&r);
       return SNMP_RC_PARSE_ERROR;
    }
-   uint32_t level = priv ? SNMP_SEC_AUTH_PRIV : SNMP_SEC_AUTH_NO_PRIV;
-   if (level != id->level && r.scoped.pdu[0] != ASN_PDU_REPORT)
+   if (!ZbV3LevelAccepted(id, level, r.scoped.pdu[0] == ASN_PDU_REPORT, atLeast))
    {
       ZbV3ReceivedFree(&r);
       return SNMP_RC_UNSUPPORTED_SEC_LEVEL;

@@ -14,6 +14,7 @@
 #define V3_SECURITY_MODEL_USM 3
 #define V3_MIN_MAX_SIZE 484 /* the least msgMaxSize an engine may announce */
 #define V3_MAX_INT 0x7FFFFFFFu
+#define V3_OUR_MAX_SIZE 32768 /* msgMaxSize we announce: the UDP transport's receive buffer */
 
 /* How one message is protected: the level and, above noAuthNoPriv, the
    keys localised for the authoritative engine. */
@@ -126,12 +127,20 @@ struct ZbV3Received
 };
 void ZbV3ReceivedFree(ZbV3Received *r);
 
+/* Whether a message of the level may be taken with the identity: it holds
+   the keys the level needs, and the level is the identity's (exact), or
+   at least the identity's (atLeast, a notification receiver), or for a
+   Report no higher than the identity's. */
+bool ZbV3LevelAccepted(const ZbUsmIdentityData *id, uint32_t level, bool report, bool atLeast);
+
 /* RFC 3414 3.2 for a manager: parses the message, and when it is
    authenticated checks user, engine, digest and time window (learning the
    engine's boots and time, step 7b, into the peer: NULL for the identity's
    own) and decrypts it. A message that is not
-   a Report must come at the identity's level (RFC 3412 7.2 step 13); a
+   a Report must come at the identity's level (RFC 3412 7.2 step 13), or
+   with atLeast (a notification receiver) at that level or above; a
    Report may come lower, unauthenticated too, and is then taken as it is.
+   Any level needs the identity's keys for it.
    Results: SNMP_RC_SUCCESS (*out filled; release with ZbV3ReceivedFree),
    SNMP_RC_PARSE_ERROR, SNMP_RC_UNKNOWN_USER_NAME (another user),
    SNMP_RC_UNKNOWN_ENGINE_ID (another engine than the one learnt),
@@ -140,7 +149,7 @@ void ZbV3ReceivedFree(ZbV3Received *r);
    SNMP_RC_NOT_IN_TIME_WINDOW, SNMP_RC_DECRYPTION_ERROR. Nothing is learnt
    from a message that fails. */
 uint32_t ZbV3Receive(ZbUsmIdentityData *id, ZbUsmPeer *peer, const uint8_t *data,
-                     uint32_t length, int64_t now, ZbV3Received *out);
+                     uint32_t length, int64_t now, ZbV3Received *out, bool atLeast = false);
 
 /* The request of an identity: at its level, to the engine the peer (NULL:
    the identity's own) has learnt

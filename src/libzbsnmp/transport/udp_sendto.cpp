@@ -3,6 +3,8 @@
    InformRequest. */
 #include "transport/sockets.h"
 
+#include "security/v3_listener.h"
+
 int ZbSendBytes(SNMP_SOCKET socket, const uint8_t *data, uint32_t length,
                 const struct sockaddr *to, socklen_t toLen)
 {
@@ -43,7 +45,13 @@ int SNMP_UDPTransport::AcknowledgeInform(SNMP_PDU *inform, const struct sockaddr
    if (sender == nullptr || m_socket == SNMP_INVALID_SOCKET)
       return -1;
    uint8_t *buffer = nullptr;
-   uint32_t length = ZbPduAccess::EncodeInformResponse(inform, &buffer);
+   uint32_t length;
+   if (inform != nullptr && inform->GetVersion() == SNMP_VERSION_3)
+      length = (m_listener != nullptr)
+                   ? ZbV3ListenerAcknowledge(m_listener, inform, ZbMonotonicSeconds(), &buffer)
+                   : 0;
+   else
+      length = ZbPduAccess::EncodeInformResponse(inform, &buffer);
    if (length == 0)
       return 0;
    int sent = ZbSendBytes(m_socket, buffer, length, sender, senderLen);

@@ -7,6 +7,8 @@
 
 #include <new>
 
+#include "security/v3_listener.h"
+
 #define UDP_BUFFER_SIZE 32768
 /* One octet beyond the largest datagram taken in: a datagram that reaches it
    is too large, whether the system cut it short or reported its real size. */
@@ -15,7 +17,7 @@
 /* Without its buffer (the allocation failed) a transport fails every Read. */
 SNMP_UDPTransport::SNMP_UDPTransport()
     : m_socket(SNMP_INVALID_SOCKET), m_bufferSize(UDP_BUFFER_SIZE), m_bytesHeld(0),
-      m_startOffset(0), m_buffer((uint8_t *)malloc(UDP_RECEIVE_SPACE))
+      m_startOffset(0), m_buffer((uint8_t *)malloc(UDP_RECEIVE_SPACE)), m_listener(nullptr)
 {
 }
 
@@ -26,6 +28,7 @@ SNMP_UDPTransport::SNMP_UDPTransport(SNMP_SOCKET socket) : SNMP_UDPTransport()
 
 SNMP_UDPTransport::~SNMP_UDPTransport()
 {
+   ZbV3ListenerFree(m_listener);
    free(m_buffer);
    if (m_socket != SNMP_INVALID_SOCKET)
       CloseSocket(m_socket);
@@ -159,15 +162,38 @@ uint32_t SNMP_UDPTransport::PreParsePDU()
    return m_bytesHeld - held.left;
 }
 
+/* 1 when the message's version field says SNMPv3 (RFC 3412 6). */
+static bool IsV3Message(const uint8_t *data, uint32_t length)
+{
+   BerCursor c = {data, length}, message, version;
+   uint32_t type, v;
+   return BerGetElement(&c, &type, &message) && type == ASN_TYPE_SEQUENCE &&
+          BerGetElement(&message, &type, &version) && type == ASN_TYPE_INTEGER &&
+          BerDecodeValue(type, version.p, version.left, &v) && v == SNMP_VERSION_3;
+}
+
 int SNMP_UDPTransport::Read(SNMP_PDU **pdu, uint32_t timeout, struct sockaddr *sender,
                             socklen_t *senderLen)
 {
    if (pdu == nullptr)
       return -1;
-   /* Nothing is held between calls: each call takes one datagram. */
-   int received = RecvData(timeout, sender, senderLen);
+   /* Nothing is held between calls: each call takes one datagram. The
+      sender is always learnt (an SNMPv3 Report goes back to it) and handed
+      out as recvfrom would: cut to the room given, with its whole size. */
+   struct sockaddr_storage from;
+   socklen_t fromLen = sizeof(from);
+   memset(&from, 0, sizeof(from));
+   if (m_listener != nullptr)
+      m_listener->lastStatus = SNMP_RC_SUCCESS;
+   int received = RecvData(timeout, (struct sockaddr *)&from, &fromLen);
    if (received <= 0)
       return received;
+   if (sender != nullptr && senderLen != nullptr)
+   {
+      socklen_t room = *senderLen;
+      memcpy(sender, &from, (room < fromLen) ? room : fromLen);
+      *senderLen = fromLen;
+   }
    m_bytesHeld = (uint32_t)received;
 
    /* A datagram that is no SEQUENCE, or whose header announces more octets
@@ -177,6 +203,12 @@ int SNMP_UDPTransport::Read(SNMP_PDU **pdu, uint32_t timeout, struct sockaddr *s
    {
       ClearBuffer();
       return 0;
+   }
+   if (IsV3Message(m_buffer + m_startOffset, total))
+   {
+      int result = ReadV3(pdu, total, (struct sockaddr *)&from, fromLen);
+      ClearBuffer();
+      return result;
    }
    /* No PDU object, no message: it is dropped as if it had not come. */
    SNMP_PDU *parsed = new (std::nothrow) SNMP_PDU();
@@ -195,7 +227,122 @@ int SNMP_UDPTransport::Read(SNMP_PDU **pdu, uint32_t timeout, struct sockaddr *s
    return (int)total;
 }
 
+ZbV3Listener *SNMP_UDPTransport::Listener()
+{
+   if (m_listener == nullptr)
+      m_listener = ZbV3ListenerNew();
+   return m_listener;
+}
+
+/* An SNMPv3 message: through the checks of the listener (its users, its
+   local engine) and of the transport's own identity. Without either it
+   does not parse, as before there was SNMPv3. */
+int SNMP_UDPTransport::ReadV3(SNMP_PDU **pdu, uint32_t total, const struct sockaddr *sender,
+                              socklen_t senderLen)
+{
+   ZbUsmIdentityData *own = ZbUsmAccess::Data(GetSecurity());
+   if (m_listener == nullptr && own == nullptr)
+   {
+      *pdu = nullptr;
+      return (int)total;
+   }
+   ZbV3Listener *l = Listener();
+   if (l == nullptr)
+      return 0; /* no memory: dropped */
+   SNMP_PDU *parsed = nullptr;
+   uint8_t *reply = nullptr;
+   uint32_t replyLength = 0;
+   uint32_t rc = ZbV3ListenerReceive(l, own, m_buffer + m_startOffset, total, ZbMonotonicSeconds(),
+                                     &parsed, &reply, &replyLength);
+   if (reply != nullptr)
+   {
+      ZbSendBytes(m_socket, reply, replyLength, sender, senderLen);
+      free(reply);
+   }
+   if (parsed != nullptr || rc == SNMP_RC_PARSE_ERROR)
+   {
+      *pdu = parsed;
+      return (int)total;
+   }
+   return 0; /* dropped, or discovery answered: no message for the caller */
+}
+
 int SNMP_UDPTransport::Send(SNMP_PDU *pdu)
 {
    return ZbSendPdu(m_socket, pdu, nullptr, 0);
+}
+
+int SNMP_UDPTransport::SendMessage(const uint8_t *data, uint32_t length)
+{
+   if (m_socket == SNMP_INVALID_SOCKET || data == nullptr || length == 0)
+      return -1;
+   return ZbSendBytes(m_socket, data, length, nullptr, 0);
+}
+
+int SNMP_UDPTransport::ReadMessage(const uint8_t **data, uint32_t timeout, struct sockaddr *sender,
+                                   socklen_t *senderLen)
+{
+   if (data == nullptr)
+      return -1;
+   ClearBuffer();
+   int received = RecvData(timeout, sender, senderLen);
+   if (received <= 0)
+      return received;
+   m_bytesHeld = (uint32_t)received;
+   uint32_t total = PreParsePDU();
+   ClearBuffer(); /* the octets stay in the buffer until the next receive */
+   if (total == 0)
+      return 0;
+   *data = m_buffer;
+   return (int)total;
+}
+
+/* ---- SNMPv3 notifications ---- */
+
+uint32_t SNMP_UDPTransport::AddUser(SNMP_USMIdentity *identity)
+{
+   ZbV3Listener *l = Listener();
+   if (l == nullptr || !ZbV3ListenerAddUser(l, identity))
+      return SNMP_RC_BAD_PARAMETERS;
+   return SNMP_RC_SUCCESS;
+}
+
+void SNMP_UDPTransport::RemoveUser(SNMP_USMIdentity *identity)
+{
+   if (m_listener != nullptr)
+      ZbV3ListenerRemoveUser(m_listener, identity);
+}
+
+uint32_t SNMP_UDPTransport::SetLocalEngine(const uint8_t *engineId, uint32_t length, uint32_t boots)
+{
+   ZbV3Listener *l = Listener();
+   if (l == nullptr || !ZbV3ListenerSetEngine(l, engineId, length, boots, ZbMonotonicSeconds()))
+      return SNMP_RC_BAD_PARAMETERS;
+   return SNMP_RC_SUCCESS;
+}
+
+const uint8_t *SNMP_UDPTransport::GetLocalEngineId(uint32_t *length)
+{
+   ZbV3Listener *l = Listener();
+   bool made = l != nullptr && ZbV3ListenerEngine(l, ZbMonotonicSeconds());
+   if (length != nullptr)
+      *length = made ? l->engineIdLength : 0;
+   return made ? l->engineId : nullptr;
+}
+
+uint32_t SNMP_UDPTransport::GetLocalEngineBoots() const
+{
+   return m_listener != nullptr ? m_listener->boots : 0;
+}
+
+uint32_t SNMP_UDPTransport::GetLocalEngineTime() const
+{
+   if (m_listener == nullptr || m_listener->engineIdLength == 0)
+      return 0;
+   return ZbV3ListenerTime(m_listener, ZbMonotonicSeconds());
+}
+
+uint32_t SNMP_UDPTransport::GetSecurityStatus() const
+{
+   return m_listener != nullptr ? m_listener->lastStatus : SNMP_RC_SUCCESS;
 }
