@@ -131,6 +131,22 @@ echo "The interfaces table as the compiled tree has it (mib export: OID, name, t
 grep -P '^\.1\.3\.6\.1\.2\.1\.2\.2\.1\.[0-9]\t' "$work/tree.tsv" | expand -t 28,44,60,74,86
 echo "... ($(($(wc -l <"$work/tree.tsv") - 1)) nodes in all)"
 
+step "Speaking in names with the compiled tree (-m FILE, or ZBSNMP_MIBS)"
+(set -x; "$Z" get -m "$work/mibs.zbmib" "$agent" sysName.0 IF-MIB::ifOperStatus.1)
+(set -x; "$Z" walk -m "$work/mibs.zbmib" "$agent" IF-MIB::ifTable) >"$work/named.txt"
+head -8 "$work/named.txt"; echo "... ($(wc -l <"$work/named.txt") lines)"
+
+step "Polling a list of agents at once over one socket (zbsnmp poll; the last one never answers)"
+{
+  echo "# HOST[:PORT] [COMMUNITY]"
+  for i in 1 2 3; do echo "$agent public"; done
+  echo "127.0.0.1:$(free_port) public"
+} >"$work/agents.txt"
+cat "$work/agents.txt"
+(set -x; "$Z" poll -m "$work/mibs.zbmib" -f "$work/agents.txt" -t 500 -r 2 sysName.0 sysUpTime.0) || true
+(set -x; "$Z" poll -f "$work/agents.txt" -t 500 -r 1 -o json --walk -Cr 25 .1.3.6.1.2.1.1) >"$work/poll.json" || true
+head -3 "$work/poll.json"; echo "... ($(wc -l <"$work/poll.json") JSON lines)"
+
 step "Stopping snmpd (pid $agent_pid)"
 kill "$agent_pid"; wait "$agent_pid" 2>/dev/null || true; agent_pid=""
 
