@@ -788,11 +788,23 @@ public:
    void SetWindow(uint32_t maxOutstanding);
    /* Most new requests started per second; 0 (the default) is no limit. */
    void SetRateLimit(uint32_t requestsPerSecond);
+   /* The SNMPv3 identity that requests of version 3 submitted from now on
+      (Submit, SubmitWalk) travel with; lent: it must outlive them. The
+      engine learns each agent's engine for each identity once (discovery,
+      and time synchronisation within the request's attempts, as DoRequest
+      does) and keeps the keys localised for it. NULL (the default): a
+      version-3 request is refused (SNMP_RC_BAD_PARAMETERS). */
+   void SetSecurity(SNMP_USMIdentity *identity);
+   SNMP_USMIdentity *GetSecurity() const;
 
    /* Submits a request to the agent at the given address (IPv4 or IPv6).
       The engine takes the request PDU, assigns it an unpredictable request id
       that no pending request of this engine uses, encodes it and deletes it,
-      also when the submission fails. timeout is per attempt in milliseconds
+      also when the submission fails. A request of SNMPv3 goes with the
+      identity of SetSecurity; its messages carry unpredictable msgIDs, and
+      its callback may also see the SNMPv3 codes (SNMP_RC_UNKNOWN_USER_NAME,
+      SNMP_RC_WRONG_DIGEST, ..., SNMP_RC_ENCRYPTED_UNANSWERED) as DoRequest
+      gives them. timeout is per attempt in milliseconds
       (0xFFFFFFFF: none), attempts the number of sends (at least 1). On
       SNMP_RC_SUCCESS the callback will be called exactly once and *handle
       (when given) identifies the request for Cancel; on any other result

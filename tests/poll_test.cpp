@@ -224,3 +224,43 @@ TEST_F(ToolPoll, UsageErrors)
 }
 
 }  // namespace
+
+// SNMPv3 for every agent of the list: the options' user for lines that name
+// none, a line's own user from a users file, each agent's engine learnt by
+// the engine.
+TEST(ToolPollV3, UsersFromOptionsAndFile)
+{
+   REQUIRE_PEER(HaveProgram("snmpd"), "snmpd");
+   if (!SNMPIsSecurityAvailable())
+      GTEST_SKIP() << "built without libcrypto";
+   SnmpdAgent agent;
+   ASSERT_TRUE(agent.Start(false, std::string(ZBSNMP_SOURCE_DIR) + "/tests/snmpd-v3.conf", 20));
+   std::string dir = TempDir();
+   std::string targets = dir + "/v3targets", users = dir + "/users";
+   {
+      std::ofstream t(targets);
+      t << agent.Address() << "\n";   // the -u user
+      for (const std::string &a : agent.ExtraAddresses())
+         t << a << ":" << agent.Port() << (a.back() % 2 ? " v3sha_aes\n" : " v3md5_des\n");
+      std::ofstream u(users);
+      u << "# USER ENGINEID AUTH AUTHPASS PRIV PRIVPASS\n"
+        << "v3sha_aes - SHA authpass1234 AES privpass5678\n"
+        << "v3md5_des - MD5 authpass1234 DES privpass5678\n";
+   }
+   PollRun r = Poll("-v 3 -u v3sha256_aes -l authPriv -a SHA-256 -A authpass1234 -x AES -X privpass5678 -U " +
+                    users + " -f " + targets + " -t 1000 -r 2 -o json .1.3.6.1.2.1.1.1.0");
+   EXPECT_EQ(0, r.status) << r.summary;
+   size_t good = 0;
+   for (const std::string &line : r.lines)
+      good += line.find("\"value\":\"zbsnmp test agent (loopback only)\"") != std::string::npos;
+   EXPECT_EQ(21u, good);
+   EXPECT_NE(std::string::npos, r.summary.find("21 agents: 21 answered, 0 timed out, 0 errors")) << r.summary;
+   // A walk of the system group the same way.
+   r = Poll("-U " + users + " -u v3sha256_aes -a SHA-256 -A authpass1234 -x AES -X privpass5678 -f " +
+            targets + " --walk -Cr 5 .1.3.6.1.2.1.1");
+   EXPECT_EQ(0, r.status) << r.summary;
+   // A user the file does not hold, with no -u to fall back on.
+   r = Poll("-U " + users + " -f " + targets + " .1.3.6.1.2.1.1.1.0");
+   EXPECT_EQ(2, r.status);
+   EXPECT_NE(std::string::npos, r.summary.find("no user ''")) << r.summary;
+}

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -25,7 +26,8 @@ struct Agent
    std::string name;   // as printed: host:port
    struct sockaddr_storage address;
    socklen_t addressLength = 0;
-   std::string community;
+   std::string community;   // SNMPv1 and v2c; for SNMPv3 the user name (or "")
+   SNMP_USMIdentity *identity = nullptr;   // SNMPv3
 };
 
 struct PollOptions
@@ -44,6 +46,9 @@ struct PollOptions
    std::vector<std::vector<uint32_t>> oids;
    std::string mibFile;        // -m FILE (else $ZBSNMP_MIBS): names in, names out in text
    bool numericOids = false;   // -On
+   bool versionGiven = false;
+   SecurityOptions security;   // SNMPv3: -u -l -a -A -x -X -e -E -n
+   std::string usersFile;      // -U: SNMPv3 users by name, as 'traps' reads them
 };
 
 struct Totals
@@ -377,12 +382,20 @@ int ParsePollOptions(int argc, char **argv, PollOptions *o)
       }
       else if (a == "-v")
       {
+         o->versionGiven = true;
          if (!strcmp(value, "1"))
             o->version = SNMP_VERSION_1;
          else if (!strcmp(value, "2c") || !strcmp(value, "2"))
             o->version = SNMP_VERSION_2C;
+         else if (!strcmp(value, "3"))
+            o->version = SNMP_VERSION_3;
          else
-            return UsageError("invalid version '" + std::string(value) + "' (use 1 or 2c)", "poll");
+            return UsageError("invalid version '" + std::string(value) + "' (use 1, 2c or 3)", "poll");
+      }
+      else if (a == "-U")
+      {
+         o->usersFile = value;
+         o->security.given = true;
       }
       else if (a == "-c")
          o->community = value;
@@ -417,8 +430,19 @@ int ParsePollOptions(int argc, char **argv, PollOptions *o)
          o->rate = (uint32_t)n;
       }
       else
-         return UsageError("unknown option " + a, "poll");
+      {
+         int rc = ParseSecurityOption(a, value, &o->security, "poll");
+         if (rc == -1)
+            return UsageError("unknown option " + a, "poll");
+         if (rc != EXIT_OK)
+            return rc;
+         o->security.given = true;
+      }
    }
+   if (o->security.given && !o->versionGiven)
+      o->version = SNMP_VERSION_3;
+   if (o->security.given && o->version != SNMP_VERSION_3)
+      return UsageError("SNMPv3 options are for -v 3", "poll");
    if (o->targets.empty())
       return UsageError("missing -f TARGETS", "poll");
    int loaded = LoadMibTree(o->mibFile, o->numericOids);
@@ -450,6 +474,44 @@ int CmdPoll(int argc, char **argv)
    if (!LoadTargets(o, &agents))
       return EXIT_FAILURE_SNMP;
 
+   // SNMPv3: a line's second field names its user: one of the -U file, or
+   // the options' methods and passwords under that name; no name, the -u user.
+   std::vector<std::unique_ptr<SNMP_USMIdentity>> identities;
+   if (o.version == SNMP_VERSION_3)
+   {
+      std::map<std::string, SNMP_USMIdentity *> byUser;
+      if (!o.usersFile.empty())
+      {
+         if ((rc = LoadUsersFile(o.usersFile, &identities)) != EXIT_OK)
+            return rc;
+         for (auto &id : identities)
+            byUser[id->GetUser()] = id.get();
+      }
+      for (Agent &a : agents)
+      {
+         std::string user = a.community.empty() || a.community == o.community ? o.security.user
+                                                                              : a.community;
+         auto found = byUser.find(user);
+         if (found == byUser.end())
+         {
+            if (!o.usersFile.empty() && o.security.user.empty())
+            {
+               fprintf(stderr, "zbsnmp: %s: no user '%s' in %s\n", a.name.c_str(), user.c_str(),
+                       o.usersFile.c_str());
+               return EXIT_USAGE;
+            }
+            SecurityOptions s = o.security;
+            s.user = user;
+            identities.emplace_back(new SNMP_USMIdentity());
+            std::string error;
+            if (!MakeIdentity(s, identities.back().get(), &error))
+               return UsageError(error, "poll");
+            found = byUser.emplace(user, identities.back().get()).first;
+         }
+         a.identity = found->second;
+      }
+   }
+
    PollState state;
    state.options = &o;
    state.agents = &agents;
@@ -463,6 +525,7 @@ int CmdPoll(int argc, char **argv)
    {
       uint32_t flags = o.backoff ? SNMP_ENGINE_BACKOFF : 0;
       const struct sockaddr *to = (const struct sockaddr *)&agents[i].address;
+      engine.SetSecurity(agents[i].identity);
       uint32_t status;
       if (o.walk)
       {

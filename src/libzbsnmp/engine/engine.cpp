@@ -2,6 +2,8 @@
    family, matched by request id and agent address, with time-outs,
    retransmissions, a window of outstanding requests and a rate limit. */
 #include "engine/engine.h"
+#include "security/usm.h"
+#include "security/v3_exchange.h"
 
 #include <errno.h>
 #include <string.h>
@@ -66,7 +68,16 @@ static uint32_t AllocSlot(ZbEngine *e)
 static void FreeSlot(ZbEngine *e, uint32_t slot)
 {
    ZbRequest &r = e->requests[slot];
-   free(r.message);
+   if (r.v3 != nullptr)
+   {
+      delete r.v3->exchange; /* its message goes with it */
+      delete r.v3;
+      r.v3 = nullptr;
+   }
+   else
+   {
+      free(r.message);
+   }
    r.message = nullptr;
    r.length = 0;
    r.state = ZB_REQUEST_FREE;
@@ -85,7 +96,11 @@ static void Complete(ZbEngine *e, uint32_t slot, uint32_t status, SNMP_PDU *resp
    ZbRequest &r = e->requests[slot];
    SNMP_RequestCallback callback = r.callback;
    void *context = r.context;
-   e->ids.Erase(r.requestId);
+   if (r.v3 != nullptr)
+      for (uint32_t i = 0; i < r.v3->msgIdCount; i++)
+         e->ids.Erase(r.v3->msgIds[i]);
+   else
+      e->ids.Erase(r.requestId);
    if (r.state == ZB_REQUEST_OUTSTANDING)
       e->outstanding--;
    e->pending--;
@@ -116,6 +131,94 @@ static void StartAttempt(ZbEngine *e, uint32_t slot, uint64_t now)
 {
    ZbRequest &r = e->requests[slot];
    r.deadline = (r.timeout == ENGINE_NO_TIMEOUT) ? UINT64_MAX : now + (uint64_t)r.timeout * 1000;
+}
+
+/* ---- SNMPv3 ---- */
+
+/* An id that no pending request of the engine uses (request ids of v1/v2c
+   requests and msgIDs of v3 ones share the table). */
+static uint32_t FreshId(ZbEngine *e)
+{
+   uint32_t id;
+   do
+      id = e->idSource.Next();
+   while (e->ids.Find(id) != UINT32_MAX);
+   return id;
+}
+
+/* The next message of a v3 request (the first, a retransmission, or the
+   step after a Report) with a fresh msgID that the id table maps to it;
+   the exchange keeps the message until its next one. SNMP_RC_SUCCESS, or the
+   status that ends the request. */
+static uint32_t PrepareV3(ZbEngine *e, uint32_t slot)
+{
+   ZbRequest &r = e->requests[slot];
+   ZbEngineV3 *v3 = r.v3;
+   uint32_t msgId = FreshId(e);
+   const uint8_t *message = nullptr;
+   uint32_t length = 0;
+   uint32_t rc = v3->exchange->Next(ZbMonotonicSeconds(), msgId, &message, &length);
+   if (rc != SNMP_RC_SUCCESS)
+      return rc;
+   if (!e->ids.Insert(msgId, slot))
+      return SNMP_RC_COMM_ERROR;
+   /* The exchange takes answers to its last few messages: so does the table. */
+   if (v3->msgIdCount == ZB_V3_MSGIDS)
+   {
+      e->ids.Erase(v3->msgIds[0]);
+      memmove(v3->msgIds, v3->msgIds + 1, (ZB_V3_MSGIDS - 1) * sizeof(uint32_t));
+      v3->msgIdCount--;
+   }
+   v3->msgIds[v3->msgIdCount++] = msgId;
+   r.message = (uint8_t *)message;
+   r.length = length;
+   return SNMP_RC_SUCCESS;
+}
+
+/* The peer of an agent for an identity: what the agent's engine is (ID,
+   boots, time, the keys localised for it), made on first use. An identity
+   whose engine ID was set (the agent's, known in advance) lends it. */
+static ZbUsmPeer *PeerOf(ZbEngine *e, const ZbAgentAddress *agent, SNMP_USMIdentity *identity)
+{
+   std::vector<uint8_t> key;
+   try
+   {
+      key.assign((const uint8_t *)agent, (const uint8_t *)agent + sizeof(*agent));
+   }
+   catch (const std::bad_alloc &)
+   {
+      return nullptr;
+   }
+   auto found = e->peers.find({key, identity});
+   if (found != e->peers.end())
+      return found->second;
+   ZbUsmPeer *peer = (ZbUsmPeer *)calloc(1, sizeof(ZbUsmPeer));
+   if (peer == nullptr)
+      return nullptr;
+   ZbUsmIdentityData *data = ZbUsmAccess::Data(identity);
+   if (data != nullptr && data->peer.engine.idLength > 0)
+      *peer = data->peer;
+   try
+   {
+      e->peers.emplace(std::make_pair(key, identity), peer);
+   }
+   catch (const std::bad_alloc &)
+   {
+      free(peer);
+      return nullptr;
+   }
+   return peer;
+}
+
+/* 1 when the datagram is an SNMPv3 message (version 3 in its outer
+   SEQUENCE). */
+static int IsV3Message(const uint8_t *data, uint32_t length)
+{
+   BerCursor c = {data, length}, message, version;
+   uint32_t type, v = 0;
+   return BerGetElement(&c, &type, &message) && type == ASN_TYPE_SEQUENCE &&
+          BerGetElement(&message, &type, &version) && type == ASN_TYPE_INTEGER &&
+          BerDecodeValue(type, version.p, version.left, &v) && v == SNMP_VERSION_3;
 }
 
 /* ---- Sending ---- */
@@ -192,6 +295,7 @@ static void SendQueued(ZbEngine *e, uint64_t now)
    RefillTokens(e, now);
    std::vector<uint32_t> slots;
    std::vector<uint32_t> noTimer;
+   std::vector<uint32_t> failedV3;
    while (!e->queue.empty() && e->outstanding < e->window && (e->rate == 0 || e->tokens >= 1.0))
    {
       uint64_t handle = e->queue.front();
@@ -207,9 +311,15 @@ static void SendQueued(ZbEngine *e, uint64_t now)
       StartAttempt(e, slot, now);
       if (!PushTimer(e, slot))
          noTimer.push_back(slot);
-      slots.push_back(slot);
+      else if (r.v3 != nullptr && PrepareV3(e, slot) != SNMP_RC_SUCCESS)
+         failedV3.push_back(slot);
+      else
+         slots.push_back(slot);
    }
    SendSlots(e, slots, true, now);
+   for (uint32_t slot : failedV3)
+      if (e->requests[slot].state == ZB_REQUEST_OUTSTANDING)
+         Complete(e, slot, SNMP_RC_BAD_PARAMETERS, nullptr);
    /* Without a timer a request would never end: it fails now instead. */
    for (uint32_t slot : noTimer)
       if (e->requests[slot].state == ZB_REQUEST_OUTSTANDING)
@@ -240,21 +350,75 @@ static void ExpireTimers(ZbEngine *e, uint64_t now)
       if ((r.flags & SNMP_ENGINE_BACKOFF) && r.timeout <= ENGINE_MAX_TIMEOUT / 2)
          r.timeout *= 2;
       StartAttempt(e, t.slot, now);
-      if (!PushTimer(e, t.slot))
+      /* A v3 attempt is a new message (a new msgID, the engine's time now). */
+      if (!PushTimer(e, t.slot) || (r.v3 != nullptr && PrepareV3(e, t.slot) != SNMP_RC_SUCCESS))
          expired.push_back(t.slot);
       else
          resend.push_back(t.slot);
    }
    SendSlots(e, resend, false, now);
    for (uint32_t slot : expired)
-      if (e->requests[slot].state == ZB_REQUEST_OUTSTANDING)
-         Complete(e, slot, SNMP_RC_TIMEOUT, nullptr);
+   {
+      const ZbRequest &r = e->requests[slot];
+      if (r.state == ZB_REQUEST_OUTSTANDING)
+         Complete(e, slot, (r.v3 != nullptr) ? r.v3->exchange->TimeoutResult() : SNMP_RC_TIMEOUT,
+                  nullptr);
+   }
 }
 
 /* ---- Receiving ---- */
 
+/* An SNMPv3 message: the exchange whose msgID it carries, from that
+   request's agent, decides (the checks, the Reports of discovery and
+   re-synchronisation, the response). */
+static void HandleV3Datagram(ZbEngine *e, const ZbDatagram *d)
+{
+   ZbV3Message m;
+   uint32_t slot = ZbV3ParseMessage(d->data, d->length, &m) ? e->ids.Find(m.msgId) : UINT32_MAX;
+   if (slot == UINT32_MAX || e->requests[slot].state != ZB_REQUEST_OUTSTANDING ||
+       e->requests[slot].v3 == nullptr || !ZbAgentEqual(&e->requests[slot].agent, &d->agent))
+   {
+      e->dropped++;
+      return;
+   }
+   ZbV3Exchange *exchange = e->requests[slot].v3->exchange;
+   switch (exchange->Receive(d->data, d->length, ZbMonotonicSeconds()))
+   {
+      case V3_STEP_IGNORED:
+         e->dropped++;
+         return;
+      case V3_STEP_SEND_NEXT:
+      {
+         /* Discovery or re-synchronisation done: the request goes out now,
+            within the same attempt. */
+         uint32_t rc = PrepareV3(e, slot);
+         if (rc != SNMP_RC_SUCCESS)
+         {
+            Complete(e, slot, rc, nullptr);
+            return;
+         }
+         SendSlots(e, std::vector<uint32_t>{slot}, false, ZbMonotonicMicros());
+         return;
+      }
+      case V3_STEP_DONE:
+      {
+         uint32_t result = exchange->Result();
+         SNMP_PDU *response = (result == SNMP_RC_SUCCESS) ? exchange->TakeResponse() : nullptr;
+         if (result == SNMP_RC_SUCCESS && response == nullptr)
+            result = SNMP_RC_PARSE_ERROR;
+         Complete(e, slot, result, response);
+         return;
+      }
+   }
+}
+
 static void HandleDatagram(ZbEngine *e, const ZbDatagram *d)
 {
+   if (IsV3Message(d->data, d->length))
+   {
+      HandleV3Datagram(e, d);
+      return;
+   }
    SNMP_PDU *pdu = new (std::nothrow) SNMP_PDU();
    if (pdu == nullptr || !pdu->Parse(d->data, d->length))
    {
@@ -347,8 +511,11 @@ SNMP_RequestEngine::~SNMP_RequestEngine()
    for (uint32_t slot = 0; slot < e->requests.size(); slot++)
       if (e->requests[slot].state != ZB_REQUEST_FREE)
          Complete(e, slot, SNMP_RC_CANCELLED, nullptr);
-   for (ZbRequest &r : e->requests)
-      free(r.message);
+   for (auto &peer : e->peers)
+   {
+      ZbCleanse(peer.second, sizeof(ZbUsmPeer)); /* localised keys */
+      free(peer.second);
+   }
    free(e->receiveBuffers);
    delete e;
 }
@@ -357,6 +524,17 @@ void SNMP_RequestEngine::SetWindow(uint32_t maxOutstanding)
 {
    if (m_engine != nullptr)
       m_engine->window = (maxOutstanding == 0) ? 1 : maxOutstanding;
+}
+
+void SNMP_RequestEngine::SetSecurity(SNMP_USMIdentity *identity)
+{
+   if (m_engine != nullptr)
+      m_engine->security = identity;
+}
+
+SNMP_USMIdentity *SNMP_RequestEngine::GetSecurity() const
+{
+   return (m_engine != nullptr) ? m_engine->security : nullptr;
 }
 
 void SNMP_RequestEngine::SetRateLimit(uint32_t requestsPerSecond)
@@ -385,20 +563,48 @@ uint32_t SNMP_RequestEngine::Submit(const struct sockaddr *agent, socklen_t agen
    if (!e->sockets[family].IsOpen() && !e->sockets[family].Open(family == 0 ? AF_INET : AF_INET6))
       return SNMP_RC_SOCKET_ERROR;
 
-   uint32_t id;
-   do
-      id = e->idSource.Next();
-   while (e->ids.Find(id) != UINT32_MAX);
+   uint32_t id = FreshId(e);
    request->SetRequestId(id);
    uint8_t *message = nullptr;
-   uint32_t length = request->Encode(&message);
-   owned.reset();
-   if (length == 0)
-      return SNMP_RC_BAD_PARAMETERS;
-   /* The encoder sizes its block from an upper bound: keep only the message. */
-   uint8_t *exact = (uint8_t *)realloc(message, length);
-   if (exact != nullptr)
-      message = exact;
+   uint32_t length = 0;
+   ZbEngineV3 *v3 = nullptr;
+   if (request->GetVersion() == SNMP_VERSION_3)
+   {
+      /* SNMPv3: the exchange makes each message, the msgIDs match the
+         answers; the request id only has to come back in the response. */
+      ZbUsmPeer *peer = (e->security != nullptr) ? PeerOf(e, &address, e->security) : nullptr;
+      if (peer == nullptr)
+         return SNMP_RC_BAD_PARAMETERS;
+      uint8_t *element = nullptr;
+      uint32_t elementLength = ZbPduAccess::EncodeElement(request, &element);
+      owned.reset();
+      if (elementLength == 0)
+         return SNMP_RC_BAD_PARAMETERS;
+      v3 = new (std::nothrow) ZbEngineV3();
+      ZbV3Exchange *exchange =
+          (v3 != nullptr) ? new (std::nothrow) ZbV3Exchange(ZbUsmAccess::Data(e->security), peer,
+                                                            element, elementLength, V3_OUR_MAX_SIZE)
+                          : nullptr;
+      free(element);
+      if (exchange == nullptr)
+      {
+         delete v3;
+         return SNMP_RC_BAD_PARAMETERS;
+      }
+      v3->exchange = exchange;
+      v3->msgIdCount = 0;
+   }
+   else
+   {
+      length = request->Encode(&message);
+      owned.reset();
+      if (length == 0)
+         return SNMP_RC_BAD_PARAMETERS;
+      /* The encoder sizes its block from an upper bound: keep only the message. */
+      uint8_t *exact = (uint8_t *)realloc(message, length);
+      if (exact != nullptr)
+         message = exact;
+   }
 
    uint32_t slot = UINT32_MAX;
    bool queued = false;
@@ -414,7 +620,7 @@ uint32_t SNMP_RequestEngine::Submit(const struct sockaddr *agent, socklen_t agen
    catch (const std::bad_alloc &)
    {
    }
-   if (queued && !e->ids.Insert(id, slot))
+   if (queued && v3 == nullptr && !e->ids.Insert(id, slot))
    {
       e->queue.pop_back();
       queued = false;
@@ -425,6 +631,11 @@ uint32_t SNMP_RequestEngine::Submit(const struct sockaddr *agent, socklen_t agen
       if (slot != UINT32_MAX)
          FreeSlot(e, slot);
       free(message);
+      if (v3 != nullptr)
+      {
+         delete v3->exchange;
+         delete v3;
+      }
       return SNMP_RC_BAD_PARAMETERS;
    }
    ZbRequest &r = e->requests[slot];
@@ -438,6 +649,7 @@ uint32_t SNMP_RequestEngine::Submit(const struct sockaddr *agent, socklen_t agen
    r.state = ZB_REQUEST_QUEUED;
    r.callback = callback;
    r.context = context;
+   r.v3 = v3;
    e->pending++;
    if (handle != nullptr)
       *handle = HandleOf(slot, r.generation);

@@ -6,7 +6,11 @@
 #include "internal.h"
 
 #include <deque>
+#include <map>
 #include <vector>
+
+class ZbV3Exchange;
+struct ZbUsmPeer;
 
 /* An agent's address in 24 bytes (a sockaddr_storage is 128). */
 struct ZbAgentAddress
@@ -31,11 +35,23 @@ enum ZbRequestState : uint8_t
    ZB_REQUEST_OUTSTANDING,  /* sent, waiting for its answer or its deadline */
 };
 
+/* The SNMPv3 side of a request: the exchange that makes each message
+   (discovery, the request, a re-synchronisation) and the msgIDs it has sent
+   that the id table maps to the request. */
+#define ZB_V3_MSGIDS 8
+struct ZbEngineV3
+{
+   ZbV3Exchange *exchange;
+   uint32_t msgIds[ZB_V3_MSGIDS];   /* oldest first */
+   uint32_t msgIdCount;
+};
+
 /* One submitted request. */
 struct ZbRequest
 {
    ZbAgentAddress agent;
-   uint8_t *message;            /* the encoded request, resent as it is */
+   uint8_t *message;            /* v1/v2c: the encoded request, resent as it is;
+                                   v3: the exchange's current message (lent) */
    uint32_t length;
    uint32_t requestId;
    uint64_t deadline;           /* microseconds, monotonic: the current attempt's end */
@@ -47,6 +63,7 @@ struct ZbRequest
    uint32_t nextFree;
    SNMP_RequestCallback callback;
    void *context;
+   ZbEngineV3 *v3;              /* NULL for SNMPv1 and SNMPv2c */
 };
 
 /* Request ids of pending requests -> slot numbers: open addressing with
@@ -163,6 +180,10 @@ struct ZbEngine
    uint64_t dropped = 0;
    bool destroying = false;
    ZbDatagramSocket sockets[2];       /* IPv4, IPv6 */
+   SNMP_USMIdentity *security = nullptr;  /* for version-3 submissions (lent) */
+   /* What each agent's engine is to each identity (engine ID, boots, time,
+      keys localised for it): learnt once, used by every request. */
+   std::map<std::pair<std::vector<uint8_t>, SNMP_USMIdentity *>, ZbUsmPeer *> peers;
    uint8_t *receiveBuffers = nullptr; /* ZB_DATAGRAM_BATCH buffers, made on first use */
 };
 

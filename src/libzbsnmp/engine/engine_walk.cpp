@@ -32,6 +32,7 @@ struct EngineWalk
    SNMP_WalkDoneCallback onDone;
    void *context;
    uint32_t bindings;
+   SNMP_USMIdentity *identity;  /* for SNMPv3: the engine's at SubmitWalk */
 
    ~EngineWalk() { free(community); }
 };
@@ -56,8 +57,14 @@ uint32_t SubmitStep(EngineWalk *walk)
                                      walk->repetitions, walk->getNext, 0);
    if (request == nullptr)
       return SNMP_RC_COMM_ERROR;
-   return walk->engine->Submit((const struct sockaddr *)&walk->agent, walk->agentLength, request,
-                               walk->timeout, walk->attempts, walk->flags, StepDone, walk);
+   /* Each step travels with the walk's identity, whatever the engine's is now. */
+   SNMP_USMIdentity *current = walk->engine->GetSecurity();
+   walk->engine->SetSecurity(walk->identity);
+   uint32_t rc = walk->engine->Submit((const struct sockaddr *)&walk->agent, walk->agentLength,
+                                      request, walk->timeout, walk->attempts, walk->flags, StepDone,
+                                      walk);
+   walk->engine->SetSecurity(current);
+   return rc;
 }
 
 void StepDone(uint32_t status, SNMP_PDU *response, void *context)
@@ -149,6 +156,7 @@ uint32_t SNMP_RequestEngine::SubmitWalk(const struct sockaddr *agent, socklen_t 
    walk->onDone = onDone;
    walk->context = context;
    walk->bindings = 0;
+   walk->identity = GetSecurity();
    uint32_t rc = SubmitStep(walk.get());
    if (rc == SNMP_RC_SUCCESS)
       walk.release(); /* its requests own it now: StepDone ends it */
