@@ -124,7 +124,7 @@ private:
             uint8_t buf[65536];
             struct sockaddr_storage from;
             socklen_t fromLen = sizeof(from);
-            ssize_t n = recvfrom(m_socket, buf, sizeof(buf), 0, (struct sockaddr *)&from, &fromLen);
+            ssize_t n = recvfrom(m_socket, (char *)buf, sizeof(buf), 0, (struct sockaddr *)&from, &fromLen);
             if (n <= 0)
                continue;
             SNMP_PDU pdu;
