@@ -22,7 +22,14 @@
 uint64_t ZbMonotonicMicros()
 {
 #ifdef _WIN32
-   return (uint64_t)GetTickCount64() * 1000;
+   // The performance counter, not GetTickCount64: the tick count moves in
+   // steps of the system timer (about 15.6 ms), which would fire time-outs
+   // and retransmissions up to one step early.
+   LARGE_INTEGER frequency, counter;
+   QueryPerformanceFrequency(&frequency);
+   QueryPerformanceCounter(&counter);
+   uint64_t f = (uint64_t)frequency.QuadPart, c = (uint64_t)counter.QuadPart;
+   return c / f * 1000000 + c % f * 1000000 / f;
 #else
    struct timespec ts;
    clock_gettime(CLOCK_MONOTONIC, &ts);
