@@ -1,6 +1,6 @@
 /* The MIB tree file: a 16-byte header ("ZBMIB ", header size, version, flags,
    reserved, timestamp; big-endian) and a tagged body, plain or compressed. */
-#include "internal.h"
+#include "mib_node.h"
 #include "zfile.h"
 
 #include <errno.h>
@@ -10,6 +10,8 @@
 #include <time.h>
 
 #include <new>
+#include <string>
+#include <unordered_map>
 
 #ifdef _WIN32
 #include <io.h>
@@ -49,6 +51,8 @@ enum MibTag
    MIB_TAG_ENUM = 0x0F,
    MIB_TAG_INDEX = 0x10,
    MIB_TAG_IMPLIED = 0x11,
+   MIB_TAG_ENUM_SET = 0x12,       /* named numbers, defined once for the nodes that share them */
+   MIB_TAG_ENUM_SET_REF = 0x13,   /* the named numbers of a set defined earlier */
    MIB_END_OF_TAG = 0x80,
 };
 
@@ -93,10 +97,78 @@ static bool HasOptionalFields(SNMP_MIBObject *node)
           node->IsIndexImplied();
 }
 
+/* The enumerations a save has written as shared sets, by their contents
+   (values and labels), with the number of each; and the next number. */
+struct EnumSets
+{
+   std::unordered_map<std::string, uint32_t> ids;
+   uint32_t next = 0;
+};
+
+/* A node's named numbers: a reference to the shared set that holds the same
+   ones when one was written before, else a new shared set (numbered in the
+   order written). A list too long for a set's 16-bit count is written as
+   single named numbers. */
+static void WriteEnums(ZFile *file, SNMP_MIBObject *node, EnumSets *sets)
+{
+   uint32_t count = node->EnumCount();
+   uint8_t field[6];
+   if (count > 0xFFFF)
+   {
+      for (uint32_t i = 0; i < count; i++)
+      {
+         field[0] = MIB_TAG_ENUM;
+         PutBE32(field + 1, (uint32_t)node->EnumValue(i));
+         file->WriteBytes(field, 5);
+         WriteStringBody(file, node->EnumLabel(i));
+         file->PutByte(MIB_TAG_ENUM | MIB_END_OF_TAG);
+      }
+      return;
+   }
+   try
+   {
+      std::string key;
+      for (uint32_t i = 0; i < count; i++)
+      {
+         PutBE32(field, (uint32_t)node->EnumValue(i));
+         key.append((const char *)field, 4);
+         key.append(node->EnumLabel(i));
+         key.push_back('\0');
+      }
+      auto found = sets->ids.find(key);
+      if (found != sets->ids.end())
+      {
+         field[0] = MIB_TAG_ENUM_SET_REF;
+         PutBE32(field + 1, found->second);
+         field[5] = MIB_TAG_ENUM_SET_REF | MIB_END_OF_TAG;
+         file->WriteBytes(field, 6);
+         return;
+      }
+      sets->ids.emplace(std::move(key), sets->next);
+   }
+   catch (const std::bad_alloc &)
+   {
+      /* No memory to remember the set: it is written all the same, and a
+         later node with the same numbers writes it again. */
+   }
+   sets->next++;
+   field[0] = MIB_TAG_ENUM_SET;
+   PutBE16(field + 1, (uint16_t)count);
+   file->WriteBytes(field, 3);
+   for (uint32_t i = 0; i < count; i++)
+   {
+      PutBE32(field, (uint32_t)node->EnumValue(i));
+      file->WriteBytes(field, 4);
+      WriteStringBody(file, node->EnumLabel(i));
+   }
+   file->PutByte(MIB_TAG_ENUM_SET | MIB_END_OF_TAG);
+}
+
 /* The optional fields of format version 2. The module is left out where it
    is the one the node inherits from its parent's record (inherited); a node
    without a module under one with a module gets an empty module field. */
-static void WriteOptionalFields(ZFile *file, SNMP_MIBObject *node, const char *inherited)
+static void WriteOptionalFields(ZFile *file, SNMP_MIBObject *node, const char *inherited,
+                                EnumSets *sets)
 {
    if (!SameText(node->Module(), inherited))
       WriteString(file, MIB_TAG_MODULE, node->Module());
@@ -114,21 +186,16 @@ static void WriteOptionalFields(ZFile *file, SNMP_MIBObject *node, const char *i
       field[5] = MIB_TAG_FIXED_LENGTH | MIB_END_OF_TAG;
       file->WriteBytes(field, 6);
    }
-   for (uint32_t i = 0; i < node->EnumCount(); i++)
-   {
-      field[0] = MIB_TAG_ENUM;
-      PutBE32(field + 1, (uint32_t)node->EnumValue(i));
-      file->WriteBytes(field, 5);
-      WriteStringBody(file, node->EnumLabel(i));
-      file->PutByte(MIB_TAG_ENUM | MIB_END_OF_TAG);
-   }
+   if (node->EnumCount() != 0)
+      WriteEnums(file, node, sets);
    for (uint32_t i = 0; i < node->IndexCount(); i++)
       WriteString(file, MIB_TAG_INDEX, node->IndexName(i));
    if (node->IsIndexImplied())
       WriteByteField(file, MIB_TAG_IMPLIED, 1);
 }
 
-static void WriteFields(ZFile *file, SNMP_MIBObject *node, uint32_t flags, const char *inherited)
+static void WriteFields(ZFile *file, SNMP_MIBObject *node, uint32_t flags, const char *inherited,
+                        EnumSets *sets)
 {
    file->PutByte(MIB_TAG_OBJECT);
    WriteString(file, MIB_TAG_NAME, node->Name());
@@ -161,7 +228,7 @@ static void WriteFields(ZFile *file, SNMP_MIBObject *node, uint32_t flags, const
    if (!(flags & MIB_SAVE_NO_DESCRIPTIONS))
       WriteString(file, MIB_TAG_DESCRIPTION, node->Description());
    if (flags & MIB_FILE_OPTIONAL_FIELDS)
-      WriteOptionalFields(file, node, inherited);
+      WriteOptionalFields(file, node, inherited, sets);
 }
 
 /* Walks the subtree of root depth first: enter(node) before its children,
@@ -197,15 +264,22 @@ void SNMP_MIBObject::WriteToFile(ZFile *file, uint32_t flags)
 {
    /* Each node's fields, then its children, then its closing tag. A tree
       that the reader would refuse as too deep fails the stream. */
+   EnumSets *sets = new (std::nothrow) EnumSets();
+   if (sets == nullptr)
+   {
+      file->Fail();
+      return;
+   }
    int whole = WalkTree(
        this,
        [&](SNMP_MIBObject *node) {
           /* A record starts with its parent's module: the reader knows no
              parent above the record it starts from. */
-          WriteFields(file, node, flags, node == this ? nullptr : node->Parent()->Module());
+          WriteFields(file, node, flags, node == this ? nullptr : node->Parent()->Module(), sets);
           return true;
        },
        [&](SNMP_MIBObject *) { file->PutByte(MIB_TAG_OBJECT | MIB_END_OF_TAG); });
+   delete sets;
    if (!whole)
       file->Fail();
 }
@@ -234,219 +308,510 @@ static int ExpectTag(ZFile *file, int tag)
    return file->GetByte() == tag;
 }
 
-/* Reads n bytes of text into a new malloc block; *out is NULL for n = 0.
-   Fails at once when the data ends inside the text. */
-static int ReadText(ZFile *file, uint32_t n, char **out)
+using A = ZbMibAccess;
+
+/* One load: the stream, the arena the tree is built in, and the shared
+   enumerations defined so far (numbered from 0 in the order read). */
+struct MibLoader
 {
+   ZFile *file;
+   ZbMibArena *arena;
+   SNMP_MIBObject *top;
+   bool topInArena;   /* top's own fields may go into the arena */
+   struct EnumSet
+   {
+      const ZbMibEnum *items;
+      uint32_t count;
+   } *sets;
+   uint32_t setCount;
+   uint32_t setCapacity;
+   /* The last record made to hold nothing but a module: the nodes that only
+      inherit that module share it. */
+   ZbMibExtra *moduleOnly;
+
+   /* Whether the node's fields live in this load's arena: every node the
+      load makes, and top when it lives there too; any other node keeps its
+      fields on the heap, as the setters make them. */
+   bool InArena(SNMP_MIBObject *node) const { return node != top || topInArena; }
+};
+
+/* Reads a 16-bit length and the text into the arena, terminated; *out is
+   NULL for length 0. *size is the room it takes (length + 1). */
+static int ReadText(MibLoader *l, char **out, uint32_t *size)
+{
+   const uint8_t *h = l->file->Take(2);
+   if (h == nullptr)
+      return 0;
+   uint32_t n = GetBE16(h);
+   *out = nullptr;
+   *size = 0;
    if (n == 0)
-   {
-      *out = nullptr;
       return 1;
-   }
-   char *text = (char *)malloc(n + 1);
-   if (text == nullptr)
+   char *text = ZbMibArenaText(l->arena, n + 1);
+   if (text == nullptr || l->file->ReadBytes(text, (int)n) != (int)n)
       return 0;
-   if (file->ReadBytes(text, (int)n) != (int)n)
-   {
-      free(text);
-      return 0;
-   }
    text[n] = 0;
    *out = text;
+   *size = n + 1;
    return 1;
 }
 
-/* Reads a 16-bit length and the text; *out is NULL for length 0. */
-static int ReadString(ZFile *file, char **out)
+/* A text read into the arena for a node that keeps its fields on the heap:
+   the node has taken a copy of it, so its room is given back. */
+static void GiveBack(MibLoader *l, const char *text, uint32_t size)
 {
-   int high = file->GetByte();
-   int low = file->GetByte();
-   if (high < 0 || low < 0)
-      return 0;
-   uint32_t n = ((uint32_t)high << 8) | (uint32_t)low;
-   return ReadText(file, n, out);
+   if (text != nullptr)
+      ZbMibArenaPopText(l->arena, text, size);
 }
 
-static int ReadNumber(ZFile *file, int width, uint32_t *out)
+/* An arena text that a field stops using: given back when it was the last
+   one taken, so that a field read again and again reuses its room. */
+static void DropText(MibLoader *l, const char *text)
 {
-   uint8_t bytes[4];
-   if (file->ReadBytes(bytes, width) != width)
-      return 0;
-   uint32_t v = 0;
-   for (int i = 0; i < width; i++)
-      v = (v << 8) | bytes[i];
-   *out = v;
-   return 1;
+   if (text != nullptr)
+      ZbMibArenaPopText(l->arena, text, strlen(text) + 1);
 }
 
-/* Stores text (a malloc block, or NULL to remove the field) as an optional
-   text field, which takes it over; 0 when the node's record of optional
-   fields cannot be allocated (text is then freed). */
-static int StoreOptionalText(ZbMibExtra **slot, char *ZbMibExtra::*field, char *text)
+/* Name or description, after its opening tag, up to and with the closing one. */
+static int ReadNodeText(MibLoader *l, SNMP_MIBObject *node, int tag)
 {
-   if (text == nullptr && *slot == nullptr)
-      return 1;
-   ZbMibExtra *extra = ZbMibExtraGet(slot);
-   if (extra == nullptr)
+   char *&field = (tag == MIB_TAG_NAME) ? A::Name(node) : A::Description(node);
+   uint32_t bit = (tag == MIB_TAG_NAME) ? ZB_MIB_NAME_IN_ARENA : ZB_MIB_DESCRIPTION_IN_ARENA;
+   if (A::Storage(node) & bit)
    {
-      free(text);
-      return 0;
+      DropText(l, field);
+      field = nullptr;
+      A::Storage(node) &= ~bit;
    }
-   free(extra->*field);
-   extra->*field = text;
+   char *text;
+   uint32_t size;
+   if (!ReadText(l, &text, &size))
+      return 0;
+   if (l->InArena(node))
+   {
+      field = text;
+      if (text != nullptr)
+         A::Storage(node) |= bit;
+   }
+   else
+   {
+      char *copy = zb_strdup(text);
+      GiveBack(l, text, size);
+      if (text != nullptr && copy == nullptr)
+         return 0;
+      free(field);
+      field = copy;
+   }
+   return ExpectTag(l->file, tag | MIB_END_OF_TAG);
+}
+
+/* A new arena record: a copy of from, or all fields absent; NULL when the
+   arena has no room. */
+static ZbMibExtra *NewRecord(MibLoader *l, const ZbMibExtra *from)
+{
+   ZbMibExtra *extra = (ZbMibExtra *)ZbMibArenaObject(l->arena, sizeof(ZbMibExtra));
+   if (extra == nullptr)
+      return nullptr;
+   if (from != nullptr)
+      *extra = *from;
+   else
+      memset(extra, 0, sizeof(ZbMibExtra));
+   return extra;
+}
+
+/* The arena record of a node that the load builds, for a field to be
+   stored: made (all fields absent) on first use, and made the node's own
+   when it shares one. NULL when the arena has no room. */
+static ZbMibExtra *ArenaRecord(MibLoader *l, SNMP_MIBObject *node)
+{
+   ZbMibExtra *&extra = A::Extra(node);
+   uint32_t &storage = A::Storage(node);
+   if (extra == nullptr || (storage & ZB_MIB_EXTRA_SHARED))
+   {
+      ZbMibExtra *own = NewRecord(l, extra);
+      if (own == nullptr)
+         return nullptr;
+      extra = own;
+      storage = (storage & ~(uint32_t)ZB_MIB_EXTRA_SHARED) | ZB_MIB_EXTRA_IN_ARENA;
+   }
+   return extra;
+}
+
+/* In a version-2 file a record starts with its parent's module. Arena
+   records do not change once the load is over, so the child shares a record
+   that holds only that module (its parent's, or the last one made for the
+   same text) until it reads a field of its own. The module of a node that
+   keeps its fields on the heap is first copied into the arena. */
+static int InheritModule(MibLoader *l, SNMP_MIBObject *child)
+{
+   SNMP_MIBObject *parent = child->Parent();
+   const char *module = parent->Module();
+   if (module == nullptr)
+      return 1;
+   ZbMibExtra *shared;
+   if (l->InArena(parent) && (A::Storage(parent) & ZB_MIB_EXTRA_SHARED))
+   {
+      shared = A::Extra(parent);
+   }
+   else if (l->moduleOnly != nullptr && l->moduleOnly->module == module)
+   {
+      shared = l->moduleOnly;
+   }
+   else
+   {
+      if (!l->InArena(parent))
+      {
+         size_t size = strlen(module) + 1;
+         char *copy = ZbMibArenaText(l->arena, size);
+         if (copy == nullptr)
+            return 0;
+         memcpy(copy, module, size);
+         module = copy;
+      }
+      if ((shared = NewRecord(l, nullptr)) == nullptr)
+         return 0;
+      shared->module = module;
+      l->moduleOnly = shared;
+   }
+   A::Extra(child) = shared;
+   A::Storage(child) |= ZB_MIB_EXTRA_IN_ARENA | ZB_MIB_EXTRA_SHARED;
    return 1;
+}
+
+/* Appends to an arena record's array, which grows by doubling in the arena
+   (the old one stays unused); a shared array (capacity 0) is copied first. */
+template <typename T>
+static int ArenaAppend(MibLoader *l, T **array, uint32_t *count, uint32_t *capacity, T item)
+{
+   if (*count >= *capacity)
+   {
+      if (*count >= 0x7FFFFFFF)
+         return 0;
+      uint32_t grown = (*count < 8) ? 8 : *count * 2;
+      T *block = (T *)ZbMibArenaObject(l->arena, (size_t)grown * sizeof(T));
+      if (block == nullptr)
+         return 0;
+      if (*count > 0)
+         memcpy(block, *array, (size_t)*count * sizeof(T));
+      *array = block;
+      *capacity = grown;
+   }
+   (*array)[(*count)++] = item;
+   return 1;
+}
+
+static int AddEnum(MibLoader *l, SNMP_MIBObject *node, int32_t value, const char *label)
+{
+   if (!l->InArena(node))
+      return node->AddEnum(value, label);
+   ZbMibExtra *extra = ArenaRecord(l, node);
+   return extra != nullptr &&
+          ArenaAppend(l, &extra->enums, &extra->enumCount, &extra->enumCapacity, ZbMibEnum{value, label});
+}
+
+/* Gives the node the named numbers of a shared enumeration: an arena node
+   without named numbers shares the array; otherwise they are appended. */
+static int AddEnumSet(MibLoader *l, SNMP_MIBObject *node, const ZbMibEnum *items, uint32_t count)
+{
+   if (count == 0)
+      return 1;
+   if (l->InArena(node))
+   {
+      ZbMibExtra *extra = ArenaRecord(l, node);
+      if (extra == nullptr)
+         return 0;
+      if (extra->enumCount == 0)
+      {
+         extra->enums = const_cast<ZbMibEnum *>(items);
+         extra->enumCount = count;
+         extra->enumCapacity = 0;
+         return 1;
+      }
+   }
+   for (uint32_t i = 0; i < count; i++)
+      if (!AddEnum(l, node, items[i].value, items[i].label))
+         return 0;
+   return 1;
+}
+
+/* The value of a shared enumeration (tag 12): a 2-byte count, then for each
+   named number 4 bytes of value and a string, the label. */
+static int ReadEnumSet(MibLoader *l, SNMP_MIBObject *node)
+{
+   const uint8_t *p = l->file->Take(2);
+   if (p == nullptr)
+      return 0;
+   uint32_t count = GetBE16(p);
+   ZbMibEnum *items = nullptr;
+   if (count > 0 && (items = (ZbMibEnum *)ZbMibArenaObject(l->arena, count * sizeof(ZbMibEnum))) == nullptr)
+      return 0;
+   for (uint32_t i = 0; i < count; i++)
+   {
+      if ((p = l->file->Take(4)) == nullptr)
+         return 0;
+      items[i].value = (int32_t)GetBE32(p);
+      char *label;
+      uint32_t size;
+      if (!ReadText(l, &label, &size))
+         return 0;
+      items[i].label = (label != nullptr) ? label : "";   /* a label has no "none" */
+   }
+   if (l->setCount == l->setCapacity)
+   {
+      if (l->setCapacity >= 0x7FFFFFFF / sizeof(MibLoader::EnumSet))
+         return 0;
+      uint32_t grown = (l->setCapacity == 0) ? 64 : l->setCapacity * 2;
+      void *block = realloc(l->sets, grown * sizeof(MibLoader::EnumSet));
+      if (block == nullptr)
+         return 0;
+      l->sets = (MibLoader::EnumSet *)block;
+      l->setCapacity = grown;
+   }
+   l->sets[l->setCount++] = {items, count};
+   return AddEnumSet(l, node, items, count);
+}
+
+/* A module, textual convention, display hint or units field: its text. */
+static int ReadOptionalText(MibLoader *l, SNMP_MIBObject *node, int tag)
+{
+   const char *ZbMibExtra::*field = (tag == MIB_TAG_MODULE) ? &ZbMibExtra::module
+                                    : (tag == MIB_TAG_TEXTUAL_CONVENTION) ? &ZbMibExtra::textualConvention
+                                    : (tag == MIB_TAG_DISPLAY_HINT) ? &ZbMibExtra::displayHint
+                                                                    : &ZbMibExtra::units;
+   bool inArena = l->InArena(node);
+   ZbMibExtra *extra = A::Extra(node);
+   /* Module texts are shared with the children: they are never given back;
+      nor is anything of a record that other nodes share. */
+   if (inArena && extra != nullptr && tag != MIB_TAG_MODULE && !(A::Storage(node) & ZB_MIB_EXTRA_SHARED))
+   {
+      DropText(l, extra->*field);
+      extra->*field = nullptr;
+   }
+   char *text;
+   uint32_t size;
+   if (!ReadText(l, &text, &size))
+      return 0;
+   if (inArena)
+   {
+      if (text != nullptr || extra != nullptr)
+      {
+         if ((extra = ArenaRecord(l, node)) == nullptr)
+            return 0;
+         extra->*field = text;
+      }
+      return 1;
+   }
+   switch (tag)
+   {
+      case MIB_TAG_MODULE: node->SetModule(text); break;
+      case MIB_TAG_TEXTUAL_CONVENTION: node->SetTextualConvention(text); break;
+      case MIB_TAG_DISPLAY_HINT: node->SetDisplayHint(text); break;
+      default: node->SetUnits(text); break;
+   }
+   extra = A::Extra(node);
+   int ok = SameText(extra != nullptr ? extra->*field : nullptr, text);
+   GiveBack(l, text, size);
+   return ok;
 }
 
 /* Reads the value of an optional field after its opening tag, up to and
    with its closing tag. */
-static int ReadOptionalField(ZFile *file, int tag, SNMP_MIBObject *node, ZbMibExtra **slot)
+static int ReadOptionalField(MibLoader *l, SNMP_MIBObject *node, int tag)
 {
-   char *text = nullptr;
-   uint32_t number = 0;
-   int ok;
+   ZFile *file = l->file;
+   const uint8_t *p;
    switch (tag)
    {
       case MIB_TAG_MODULE:
-         ok = ReadString(file, &text);
-         if (ok)
-         {
-            /* Through a node of its own, so that its children can share it. */
-            node->SetModule(text);
-            ok = text == nullptr ? node->Module() == nullptr
-                                 : (node->Module() != nullptr && strcmp(node->Module(), text) == 0);
-            free(text);
-         }
-         break;
       case MIB_TAG_TEXTUAL_CONVENTION:
       case MIB_TAG_DISPLAY_HINT:
       case MIB_TAG_UNITS:
+         if (!ReadOptionalText(l, node, tag))
+            return 0;
+         break;
+      case MIB_TAG_FIXED_LENGTH:
       {
-         char *ZbMibExtra::*field = (tag == MIB_TAG_TEXTUAL_CONVENTION)
-                                       ? &ZbMibExtra::textualConvention
-                                    : (tag == MIB_TAG_DISPLAY_HINT) ? &ZbMibExtra::displayHint
-                                                                    : &ZbMibExtra::units;
-         ok = ReadString(file, &text) && StoreOptionalText(slot, field, text);
+         if ((p = file->Take(4)) == nullptr)
+            return 0;
+         uint32_t length = GetBE32(p);
+         if (l->InArena(node))
+         {
+            ZbMibExtra *extra = (length != 0 || A::Extra(node) != nullptr) ? ArenaRecord(l, node) : nullptr;
+            if (extra != nullptr)
+               extra->fixedLength = length;
+            else if (length != 0)
+               return 0;
+         }
+         else
+         {
+            node->SetFixedLength(length);
+            if (node->FixedLength() != length)
+               return 0;
+         }
          break;
       }
-      case MIB_TAG_FIXED_LENGTH:
-         ok = ReadNumber(file, 4, &number);
-         if (ok)
-         {
-            node->SetFixedLength(number);
-            ok = node->FixedLength() == number;
-         }
-         break;
       case MIB_TAG_ENUM:
       case MIB_TAG_INDEX:
+      {
+         int32_t value = 0;
+         if (tag == MIB_TAG_ENUM)
+         {
+            if ((p = file->Take(4)) == nullptr)
+               return 0;
+            value = (int32_t)GetBE32(p);
+         }
+         char *text;
+         uint32_t size;
+         if (!ReadText(l, &text, &size))
+            return 0;
          /* An empty label or name stays empty: these fields have no "none". */
-         ok = (tag == MIB_TAG_INDEX || ReadNumber(file, 4, &number)) && ReadString(file, &text);
-         if (ok && text == nullptr)
-            ok = (text = zb_strdup("")) != nullptr;
-         if (ok)
-            ok = (tag == MIB_TAG_ENUM) ? ZbMibAddEnumTaking(slot, (int32_t)number, text)
-                                       : ZbMibAddIndexTaking(slot, text);
+         const char *item = (text != nullptr) ? text : "";
+         int ok;
+         if (tag == MIB_TAG_ENUM)
+         {
+            ok = AddEnum(l, node, value, item);
+         }
+         else if (l->InArena(node))
+         {
+            ZbMibExtra *extra = ArenaRecord(l, node);
+            ok = extra != nullptr &&
+                 ArenaAppend(l, &extra->indexNames, &extra->indexCount, &extra->indexCapacity, item);
+         }
+         else
+         {
+            ok = node->AddIndex(item);
+         }
+         if (!l->InArena(node))
+            GiveBack(l, text, size);
+         if (!ok)
+            return 0;
          break;
+      }
       case MIB_TAG_IMPLIED:
       {
-         int value = file->GetByte();
-         ok = (value >= 0);
-         if (ok)
+         if ((p = file->Take(1)) == nullptr)
+            return 0;
+         bool implied = p[0] != 0;
+         if (l->InArena(node))
          {
-            node->SetIndexImplied(value != 0);
-            ok = node->IsIndexImplied() == (value != 0);
+            ZbMibExtra *extra = (implied || A::Extra(node) != nullptr) ? ArenaRecord(l, node) : nullptr;
+            if (extra != nullptr)
+               extra->indexImplied = implied;
+            else if (implied)
+               return 0;
          }
+         else
+         {
+            node->SetIndexImplied(implied);
+            if (node->IsIndexImplied() != implied)
+               return 0;
+         }
+         break;
+      }
+      case MIB_TAG_ENUM_SET:
+         if (!ReadEnumSet(l, node))
+            return 0;
+         break;
+      case MIB_TAG_ENUM_SET_REF:
+      {
+         if ((p = file->Take(4)) == nullptr)
+            return 0;
+         uint32_t id = GetBE32(p);
+         if (id >= l->setCount || !AddEnumSet(l, node, l->sets[id].items, l->sets[id].count))
+            return 0;
          break;
       }
       default:
          return 0;
    }
-   return ok && ExpectTag(file, tag | MIB_END_OF_TAG);
+   return ExpectTag(file, tag | MIB_END_OF_TAG);
 }
 
-int SNMP_MIBObject::ReadFromFile(ZFile *file)
+/* Reads the fields and children of top's object record (its 01 already
+   read) up to and with its 81. The children are made in arena, and so are
+   top's fields when topInArena. At most MIB_MAX_LOAD_NODES nodes are built,
+   top included, and MIB_MAX_DEPTH levels. The nodes are linked as they are
+   made, so their parent links lead back to top: the walk needs no stack. */
+static int ReadTree(ZFile *file, SNMP_MIBObject *top, ZbMibArena *arena, bool topInArena)
 {
-   /* The nodes are made here, so their parent links lead back to this one:
-      the walk needs no stack of its own and allocates only the nodes. At
-      most MIB_MAX_LOAD_NODES nodes are built, this one included. */
-   SNMP_MIBObject *node = this;
+   MibLoader l = {file, arena, top, topInArena, nullptr, 0, 0, nullptr};
+   SNMP_MIBObject *node = top;
    uint32_t depth = 1, nodes = 1;
+   int result = 0;
    for (;;)
    {
       int tag = file->GetByte();
-      bool ok = true;
+      const uint8_t *p;
+      bool ok;
       switch (tag)
       {
          case MIB_TAG_OBJECT:
          {
             SNMP_MIBObject *child = nullptr;
             if (depth < MIB_MAX_DEPTH && nodes < MIB_MAX_LOAD_NODES)
-               child = new (std::nothrow) SNMP_MIBObject();
+               child = A::NewNode(arena);
             ok = (child != nullptr);
             if (!ok)
                break;
             node->AddChild(child);
-            /* Version 2: a record starts with its parent's module. */
-            if (file->Extended() && node->Module() != nullptr &&
-                !ZbMibShareModule(&child->m_extra, node->Module()))
-            {
-               node = child;
-               depth++;
-               ok = false;
-               break;
-            }
             node = child;
             depth++;
             nodes++;
+            ok = !file->Extended() || InheritModule(&l, child);
             break;
          }
          case MIB_TAG_OBJECT | MIB_END_OF_TAG:
-            if (node == this)
-               return 1;
-            node = node->m_parent;
+            if (node == top)
+            {
+               result = 1;
+               goto done;
+            }
+            node = node->Parent();
             depth--;
+            ok = true;
             break;
          case MIB_TAG_NAME:
          case MIB_TAG_DESCRIPTION:
-         {
-            char *text;
-            ok = ReadString(file, &text) != 0;
-            if (!ok)
-               break;
-            char **slot = (tag == MIB_TAG_NAME) ? &node->m_name : &node->m_description;
-            free(*slot);
-            *slot = text;
-            ok = ExpectTag(file, tag | MIB_END_OF_TAG) != 0;
+            ok = ReadNodeText(&l, node, tag);
             break;
-         }
          case MIB_TAG_ACCESS:
          case MIB_TAG_STATUS:
          case MIB_TAG_TYPE:
-         {
-            int value = file->GetByte();
-            ok = (value >= 0);
-            if (!ok)
-               break;
-            int *slot = (tag == MIB_TAG_ACCESS) ? &node->m_access
-                        : (tag == MIB_TAG_STATUS) ? &node->m_status : &node->m_type;
-            *slot = value;
-            ok = ExpectTag(file, tag | MIB_END_OF_TAG) != 0;
+            ok = (p = file->Take(2)) != nullptr;
+            if (ok)
+            {
+               int &slot = (tag == MIB_TAG_ACCESS) ? A::Access(node)
+                           : (tag == MIB_TAG_STATUS) ? A::Status(node) : A::Type(node);
+               slot = p[0];
+               ok = p[1] == (tag | MIB_END_OF_TAG);
+            }
             break;
-         }
          case MIB_TAG_BYTE_OID:
-         case MIB_TAG_WORD_OID:
-         case MIB_TAG_DWORD_OID:
-         {
-            int width = (tag == MIB_TAG_BYTE_OID) ? 1 : (tag == MIB_TAG_WORD_OID) ? 2 : 4;
-            uint32_t oid;
-            ok = ReadNumber(file, width, &oid) != 0;
-            if (!ok)
-               break;
-            node->m_oid = oid;
-            ok = ExpectTag(file, tag | MIB_END_OF_TAG) != 0;
+            ok = (p = file->Take(2)) != nullptr;
+            if (ok)
+            {
+               A::Oid(node) = p[0];
+               ok = p[1] == (MIB_TAG_BYTE_OID | MIB_END_OF_TAG);
+            }
             break;
-         }
+         case MIB_TAG_WORD_OID:
+            ok = (p = file->Take(3)) != nullptr;
+            if (ok)
+            {
+               A::Oid(node) = GetBE16(p);
+               ok = p[2] == (MIB_TAG_WORD_OID | MIB_END_OF_TAG);
+            }
+            break;
+         case MIB_TAG_DWORD_OID:
+            ok = (p = file->Take(5)) != nullptr;
+            if (ok)
+            {
+               A::Oid(node) = GetBE32(p);
+               ok = p[4] == (MIB_TAG_DWORD_OID | MIB_END_OF_TAG);
+            }
+            break;
          default:
-            ok = file->Extended() && ReadOptionalField(file, tag, node, &node->m_extra);
+            ok = file->Extended() && ReadOptionalField(&l, node, tag);
             break;
       }
       if (!ok)
@@ -454,17 +819,32 @@ int SNMP_MIBObject::ReadFromFile(ZFile *file)
          /* A child that was not read completely is not kept. */
          if (depth >= 2)
          {
-            SNMP_MIBObject *partial = m_lastChild;
-            m_lastChild = partial->m_prev;
-            if (m_lastChild != nullptr)
-               m_lastChild->m_next = nullptr;
+            SNMP_MIBObject *partial = A::LastChild(top);
+            A::LastChild(top) = partial->Prev();
+            if (A::LastChild(top) != nullptr)
+               A::Next(A::LastChild(top)) = nullptr;
             else
-               m_firstChild = nullptr;
+               A::FirstChild(top) = nullptr;
             delete partial;
          }
-         return 0;
+         goto done;
       }
    }
+done:
+   free(l.sets);
+   return result;
+}
+
+int SNMP_MIBObject::ReadFromFile(ZFile *file)
+{
+   /* The children go into an arena of their own; this node keeps its fields
+      where they are. */
+   ZbMibArena *arena = ZbMibArenaNew(0);
+   if (arena == nullptr)
+      return 0;
+   int ok = ReadTree(file, this, arena, false);
+   ZbMibArenaRelease(arena);
+   return ok;
 }
 
 /* ---- Files ---- */
@@ -729,6 +1109,12 @@ uint32_t SNMPLoadMIBTree(const char *fileName, SNMP_MIBObject **root)
    if (rc != SNMP_RC_SUCCESS)
       return rc;
    uint16_t flags = GetBE16(header + 8);
+   /* The size of the body tells roughly what the tree will take: a
+      compressed tag stream inflates to about six to eight times its size,
+      and the nodes take about what their records do. */
+   long end = (fseek(f, 0, SEEK_END) == 0) ? ftell(f) : -1;
+   size_t body = (end > (long)header[6]) ? (size_t)(end - header[6]) : 0;
+   size_t expected = (flags & MIB_SAVE_COMPRESS) ? ((body < SIZE_MAX / 8) ? body * 8 : SIZE_MAX) : body;
    if (fseek(f, header[6], SEEK_SET) != 0)
    {
       fclose(f);
@@ -744,15 +1130,19 @@ uint32_t SNMPLoadMIBTree(const char *fileName, SNMP_MIBObject **root)
    file->SetLimit(MIB_MAX_LOAD_BYTES);
    file->SetExtended(header[7] >= MIB_FORMAT_VERSION_OPTIONAL_FIELDS &&
                      (flags & MIB_FILE_OPTIONAL_FIELDS) != 0);
+   /* The whole tree, the root included, is built in one arena, which goes
+      when the last of its nodes is deleted. */
    SNMP_MIBObject *tree = nullptr;
-   if (file->GetByte() != MIB_TAG_OBJECT || (tree = new (std::nothrow) SNMP_MIBObject()) == nullptr)
+   ZbMibArena *arena = nullptr;
+   if (file->GetByte() != MIB_TAG_OBJECT || (arena = ZbMibArenaNew(expected)) == nullptr ||
+       (tree = ZbMibAccess::NewNode(arena)) == nullptr)
    {
       rc = SNMP_RC_BAD_FILE_DATA;
    }
    else
    {
       /* A compressed body must also end intact: its checksum covers the tree. */
-      if (tree->ReadFromFile(file) && file->VerifyEnd())
+      if (ReadTree(file, tree, arena, true) && file->VerifyEnd())
       {
          *root = tree;
          rc = SNMP_RC_SUCCESS;
@@ -764,6 +1154,7 @@ uint32_t SNMPLoadMIBTree(const char *fileName, SNMP_MIBObject **root)
          rc = SNMP_RC_BAD_FILE_DATA;
       }
    }
+   ZbMibArenaRelease(arena);
    file->Close();
    delete file;
    return rc;

@@ -21,7 +21,8 @@ ZFile::ZFile(FILE *file, int compress, int write)
    memset(&m_stream, 0, sizeof(m_stream));
    /* Both modes go through the 64 KiB data buffer: the body is written and
       read in large blocks, whatever the callers' sizes. */
-   m_dataBuffer = (uint8_t *)malloc(ZFILE_BUFFER_SIZE);
+   uint8_t *block = (uint8_t *)malloc(ZFILE_MAX_TAKE + ZFILE_BUFFER_SIZE);
+   m_dataBuffer = (block != nullptr) ? block + ZFILE_MAX_TAKE : nullptr;
    m_readPos = m_dataBuffer;
    if (m_compress)
    {
@@ -41,7 +42,8 @@ ZFile::ZFile(FILE *file, int compress, int write)
 
 ZFile::~ZFile()
 {
-   free(m_dataBuffer);
+   if (m_dataBuffer != nullptr)
+      free(m_dataBuffer - ZFILE_MAX_TAKE);
    free(m_compBuffer);
 }
 
@@ -146,29 +148,23 @@ int ZFile::PutByte(int value)
    return (WriteBytes(&b, 1) == 1) ? value : -1;
 }
 
-/* Makes bytes available in the data buffer; 1, or 0 at the end of the data or
-   on a failure. A call may make no bytes available (while inflate takes in
-   the stream's header): the caller then refills again. */
-int ZFile::Refill()
+/* Fills the data buffer with the next body bytes: their count (0 while
+   inflate takes in the stream's header, for instance), or -1 at the end of
+   the data or on a failure. */
+int ZFile::Produce()
 {
-   if (m_pending > 0)
-      return 1;
    if (m_error || m_streamEnded || m_dataBuffer == nullptr)
-      return 0;
+      return -1;
    if (!m_compress)
    {
       size_t n = fread(m_dataBuffer, 1, ZFILE_BUFFER_SIZE, m_file);
-      if (n == 0)
-         return 0;
-      m_pending = CountBytes((uint32_t)n);
-      m_readPos = m_dataBuffer;
-      return 1;
+      return (n == 0) ? -1 : CountBytes((uint32_t)n);
    }
    if (m_stream.avail_in == 0)
    {
       size_t n = fread(m_compBuffer, 1, ZFILE_BUFFER_SIZE, m_file);
       if (n == 0)
-         return 0;
+         return -1;
       m_stream.next_in = m_compBuffer;
       m_stream.avail_in = (uInt)n;
    }
@@ -178,16 +174,29 @@ int ZFile::Refill()
    if (rc != Z_OK && rc != Z_STREAM_END)
    {
       m_error = true;
-      return 0;
+      return -1;
    }
    if (rc == Z_STREAM_END)
       m_streamEnded = true; /* what remains in the file is not part of the body */
-   m_pending = CountBytes((uint32_t)(ZFILE_BUFFER_SIZE - m_stream.avail_out));
+   return CountBytes((uint32_t)(ZFILE_BUFFER_SIZE - m_stream.avail_out));
+}
+
+/* Makes bytes available in the data buffer; 1, or 0 at the end of the data or
+   on a failure. A call may make no bytes available: the caller then refills
+   again. */
+int ZFile::Refill()
+{
+   if (m_pending > 0)
+      return 1;
+   int n = Produce();
+   if (n < 0)
+      return 0;
+   m_pending = n;
    m_readPos = m_dataBuffer;
    return 1;
 }
 
-int ZFile::ReadBytes(void *buffer, int length)
+int ZFile::ReadBytesSlow(void *buffer, int length)
 {
    if (length <= 0)
       return m_compress ? length : 0;
@@ -208,6 +217,29 @@ int ZFile::ReadBytes(void *buffer, int length)
       delivered += take;
    }
    return length;
+}
+
+const uint8_t *ZFile::TakeSlow(uint32_t n)
+{
+   if (n == 0 || n > ZFILE_MAX_TAKE)
+      return nullptr;
+   while ((uint32_t)m_pending < n)
+   {
+      /* The few bytes still pending go just in front of the buffer, which
+         the next bytes then fill. */
+      uint8_t *front = m_dataBuffer - m_pending;
+      if (m_pending > 0 && m_readPos != front)
+         memmove(front, m_readPos, (size_t)m_pending);
+      m_readPos = front;
+      int got = Produce();
+      if (got < 0)
+         return nullptr;
+      m_pending += got;
+   }
+   const uint8_t *p = m_readPos;
+   m_readPos += n;
+   m_pending -= (int)n;
+   return p;
 }
 
 int ZFile::VerifyEnd()

@@ -6,9 +6,14 @@
 
 #include <stdint.h>
 #include <stdio.h>
+#include <string.h>
 #include <zlib.h>
 
 #define ZFILE_BUFFER_SIZE 65536
+/* The most bytes one Take hands out at once. The reading buffer has this
+   much room in front of it, where the bytes still pending are moved before
+   the buffer is filled again, so that they stay next to the new ones. */
+#define ZFILE_MAX_TAKE 64
 
 class ZFile
 {
@@ -21,7 +26,17 @@ public:
 
    int WriteBytes(const void *data, int length);
    int PutByte(int value);
-   int ReadBytes(void *buffer, int length);
+   int ReadBytes(void *buffer, int length)
+   {
+      if (length > 0 && length <= m_pending)
+      {
+         memcpy(buffer, m_readPos, (size_t)length);
+         m_readPos += length;
+         m_pending -= length;
+         return length;
+      }
+      return ReadBytesSlow(buffer, length);
+   }
    /* The next byte (0 to 255), or -1 when none can be read. */
    int GetByte()
    {
@@ -31,6 +46,20 @@ public:
          return *m_readPos++;
       }
       return GetByteSlow();
+   }
+   /* Reading: the next n body bytes (1 to ZFILE_MAX_TAKE), one after the
+      other in memory, taken from the stream; NULL when the body ends before
+      them or the read fails. The pointer is good until the next read. */
+   const uint8_t *Take(uint32_t n)
+   {
+      if ((uint32_t)m_pending >= n)
+      {
+         const uint8_t *p = m_readPos;
+         m_readPos += n;
+         m_pending -= (int)n;
+         return p;
+      }
+      return TakeSlow(n);
    }
    /* Finishes a compressed stream and closes the file; 0 on success, -1 when
       any write, the compression or the close failed. */
@@ -62,7 +91,10 @@ public:
 
 private:
    int GetByteSlow();
+   int ReadBytesSlow(void *buffer, int length);
+   const uint8_t *TakeSlow(uint32_t n);
    int Refill();
+   int Produce();
    int FlushData(int flush);
    int CountBytes(uint32_t n);
 
