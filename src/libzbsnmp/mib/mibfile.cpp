@@ -727,6 +727,55 @@ static int ReadOptionalField(MibLoader *l, SNMP_MIBObject *node, int tag)
    return ExpectTag(file, tag | MIB_END_OF_TAG);
 }
 
+/* The writer starts every record with name, OID, status, access and type,
+   in this order: when all of them are at hand in the stream's buffer, they
+   are checked and taken in one step. 1 when taken; 0 leaves them to the
+   field loop, with nothing taken. For a node just made (no name yet). */
+static int ReadRecordHead(MibLoader *l, SNMP_MIBObject *node)
+{
+   uint32_t avail;
+   const uint8_t *p = l->file->Peek(&avail);
+   /* name: 02, length, text, 82; then the longest OID form (6 bytes) and
+      the three one-byte fields (9 bytes) */
+   if (avail < 3 || p[0] != MIB_TAG_NAME)
+      return 0;
+   uint32_t n = GetBE16(p + 1);
+   if (avail - 3 < n + 1 + 6 + 9 || p[3 + n] != (MIB_TAG_NAME | MIB_END_OF_TAG))
+      return 0;
+   const uint8_t *f = p + 4 + n;
+   uint32_t oid, width;
+   switch (f[0])
+   {
+      case MIB_TAG_BYTE_OID: oid = f[1]; width = 3; break;
+      case MIB_TAG_WORD_OID: oid = GetBE16(f + 1); width = 4; break;
+      case MIB_TAG_DWORD_OID: oid = GetBE32(f + 1); width = 6; break;
+      default: return 0;
+   }
+   if (f[width - 1] != (f[0] | MIB_END_OF_TAG))
+      return 0;
+   const uint8_t *b = f + width;
+   if (b[0] != MIB_TAG_STATUS || b[2] != (MIB_TAG_STATUS | MIB_END_OF_TAG) || b[3] != MIB_TAG_ACCESS ||
+       b[5] != (MIB_TAG_ACCESS | MIB_END_OF_TAG) || b[6] != MIB_TAG_TYPE ||
+       b[8] != (MIB_TAG_TYPE | MIB_END_OF_TAG))
+      return 0;
+   if (n > 0)
+   {
+      char *text = ZbMibArenaText(l->arena, n + 1);
+      if (text == nullptr)
+         return 0;
+      memcpy(text, p + 3, n);
+      text[n] = 0;
+      A::Name(node) = text;
+      A::Storage(node) |= ZB_MIB_NAME_IN_ARENA;
+   }
+   A::Oid(node) = oid;
+   A::Status(node) = b[1];
+   A::Access(node) = b[4];
+   A::Type(node) = b[7];
+   l->file->Skip((uint32_t)(b + 9 - p));
+   return 1;
+}
+
 /* Reads the fields and children of top's object record (its 01 already
    read) up to and with its 81. The children are made in arena, and so are
    top's fields when topInArena. At most MIB_MAX_LOAD_NODES nodes are built,
@@ -758,6 +807,8 @@ static int ReadTree(ZFile *file, SNMP_MIBObject *top, ZbMibArena *arena, bool to
             depth++;
             nodes++;
             ok = !file->Extended() || InheritModule(&l, child);
+            if (ok)
+               ReadRecordHead(&l, child);
             break;
          }
          case MIB_TAG_OBJECT | MIB_END_OF_TAG:

@@ -1,6 +1,8 @@
 /* ZFile: plain or deflate-compressed body stream. */
 #include "zfile.h"
 
+#include "internal.h"
+
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
@@ -32,6 +34,11 @@ ZFile::ZFile(FILE *file, int compress, int write)
       m_stream.next_in = Z_NULL;
       m_stream.avail_in = 0;
       m_initResult = m_write ? deflateInit(&m_stream, 9) : inflateInit(&m_stream);
+#ifdef ZFILE_OWN_CHECK
+      /* The check value is computed here, faster (Produce compares it). */
+      if (!m_write && m_initResult == Z_OK)
+         m_initResult = inflateValidate(&m_stream, 0);
+#endif
       m_compBuffer = (uint8_t *)malloc(ZFILE_BUFFER_SIZE);
       if (m_compBuffer == nullptr)
          m_error = true;
@@ -162,6 +169,8 @@ int ZFile::Produce()
    }
    if (m_stream.avail_in == 0)
    {
+      if (m_stream.next_in != Z_NULL)
+         KeepTail(m_compBuffer, (size_t)(m_stream.next_in - m_compBuffer));
       size_t n = fread(m_compBuffer, 1, ZFILE_BUFFER_SIZE, m_file);
       if (n == 0)
          return -1;
@@ -176,9 +185,39 @@ int ZFile::Produce()
       m_error = true;
       return -1;
    }
+   uint32_t produced = (uint32_t)(ZFILE_BUFFER_SIZE - m_stream.avail_out);
+#ifdef ZFILE_OWN_CHECK
+   m_check = ZbAdler32(m_check, m_dataBuffer, produced);
+#endif
    if (rc == Z_STREAM_END)
+   {
       m_streamEnded = true; /* what remains in the file is not part of the body */
-   return CountBytes((uint32_t)(ZFILE_BUFFER_SIZE - m_stream.avail_out));
+#ifdef ZFILE_OWN_CHECK
+      /* The stream ends with the Adler-32 of its data, big-endian (RFC 1950):
+         the last 4 bytes inflate took, which may begin in the earlier input. */
+      KeepTail(m_compBuffer, (size_t)(m_stream.next_in - m_compBuffer));
+      m_stream.next_in = m_compBuffer;   /* taken into the tail once */
+      if (GetBE32(m_tail) != m_check)
+      {
+         m_error = true;
+         return -1;
+      }
+#endif
+   }
+   return CountBytes(produced);
+}
+
+/* Keeps the last 4 of the bytes that inflate has taken so far: those of the
+   tail before, then the n bytes at data. */
+void ZFile::KeepTail(const uint8_t *data, size_t n)
+{
+   if (n >= 4)
+   {
+      memcpy(m_tail, data + n - 4, 4);
+      return;
+   }
+   memmove(m_tail, m_tail + n, 4 - n);
+   memcpy(m_tail + 4 - n, data, n);
 }
 
 /* Makes bytes available in the data buffer; 1, or 0 at the end of the data or

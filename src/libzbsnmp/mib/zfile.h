@@ -15,6 +15,17 @@
    the buffer is filled again, so that they stay next to the new ones. */
 #define ZFILE_MAX_TAKE 64
 
+/* Adler-32 of length bytes at data, continuing from adler (1 to start):
+   zlib's adler32, in larger steps. */
+uint32_t ZbAdler32(uint32_t adler, const uint8_t *data, size_t length);
+
+/* zlib 1.2.9 and later can leave the check value of the stream to its
+   caller: the reader then computes it with ZbAdler32 and compares it with
+   the stream's trailer itself. */
+#if defined(ZLIB_VERNUM) && ZLIB_VERNUM >= 0x1290
+#define ZFILE_OWN_CHECK 1
+#endif
+
 class ZFile
 {
 public:
@@ -46,6 +57,19 @@ public:
          return *m_readPos++;
       }
       return GetByteSlow();
+   }
+   /* Reading: the body bytes at hand (*n of them, maybe none), to be looked
+      at before Skip takes them; good until the next read. */
+   const uint8_t *Peek(uint32_t *n) const
+   {
+      *n = (uint32_t)m_pending;
+      return m_readPos;
+   }
+   /* Takes n of the bytes that Peek showed. */
+   void Skip(uint32_t n)
+   {
+      m_readPos += n;
+      m_pending -= (int)n;
    }
    /* Reading: the next n body bytes (1 to ZFILE_MAX_TAKE), one after the
       other in memory, taken from the stream; NULL when the body ends before
@@ -95,6 +119,7 @@ private:
    const uint8_t *TakeSlow(uint32_t n);
    int Refill();
    int Produce();
+   void KeepTail(const uint8_t *data, size_t n);
    int FlushData(int flush);
    int CountBytes(uint32_t n);
 
@@ -112,6 +137,8 @@ private:
    bool m_overLimit;
    uint64_t m_limit;
    uint64_t m_total; /* body bytes counted against the limit so far */
+   uint32_t m_check = 1;        /* reading: Adler-32 of the bytes inflated so far */
+   uint8_t m_tail[4] = {0};     /* reading: the last 4 bytes of the earlier input */
    bool m_extended = false;
 };
 
