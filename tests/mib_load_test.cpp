@@ -67,23 +67,24 @@ SNMP_MIBObject *EnumTree()
    return root;
 }
 
-TEST(MIBFileEnumSets, WrittenOnceAndReferenced)
+TEST(MIBFileSyntaxes, WrittenOnceAndReferenced)
 {
    Tree tree(EnumTree());
    std::string path = TempDir() + "/sets";
    ASSERT_EQ(SNMPSaveMIBTree(path.c_str(), tree.get(), MIB_SAVE_NO_DESCRIPTIONS), 0u);
    std::string body = ToHex(ReadFileBytes(path));
-   // x defines set 0, y refers to it, z defines set 1.
-   const std::string set0 = ToHex(Hex("12 00 02 00 00 00 01 00 02 75 70 00 00 00 02 00 04 64 6F 77 6E 92"));
+   // x defines syntax 0, y refers to it, z defines syntax 1.
+   const std::string syntax0 = ToHex(Hex("12 0B 00 0D 44 69 73 70 6C 61 79 53 74 72 69 6E 67 8B "
+                                         "0F 00 00 00 01 00 02 75 70 8F 0F 00 00 00 02 00 04 64 6F 77 6E 8F 92"));
    const std::string ref0 = ToHex(Hex("13 00 00 00 00 93"));
-   const std::string set1 = ToHex(Hex("12 00 01 00 00 00 01 00 02 75 70 92"));
-   size_t a = body.find(set0), b = body.find(ref0), c = body.find(set1);
+   const std::string syntax1 = ToHex(Hex("12 0F 00 00 00 01 00 02 75 70 8F 92"));
+   size_t a = body.find(syntax0), b = body.find(ref0), c = body.find(syntax1);
    ASSERT_NE(a, std::string::npos);
    ASSERT_NE(b, std::string::npos);
    ASSERT_NE(c, std::string::npos);
    EXPECT_LT(a, b);
    EXPECT_LT(b, c);
-   EXPECT_EQ(body.find(set0, a + 1), std::string::npos);
+   EXPECT_EQ(body.find(syntax0, a + 1), std::string::npos);
 
    Tree back;
    ASSERT_EQ(Load(path, &back), 0u);
@@ -92,11 +93,15 @@ TEST(MIBFileEnumSets, WrittenOnceAndReferenced)
    {
       ASSERT_EQ(n->EnumCount(), 2u);
       EXPECT_STREQ(n->FindEnumLabel(2), "down");
+      EXPECT_STREQ(n->TextualConvention(), "DisplayString");
+      EXPECT_STREQ(n->Module(), "M");
    }
    EXPECT_EQ(x->EnumLabel(0), y->EnumLabel(0));   // one copy for both
    ASSERT_EQ(z->EnumCount(), 1u);
    EXPECT_STREQ(z->EnumLabel(0), "up");
+   EXPECT_EQ(z->TextualConvention(), nullptr);
    EXPECT_EQ(z->Next()->IndexCount(), 2u);
+   EXPECT_EQ(z->Next()->EnumCount(), 0u);
 }
 
 std::vector<uint8_t> V2File(const std::string &bodyHex)
@@ -107,29 +112,40 @@ std::vector<uint8_t> V2File(const std::string &bodyHex)
    return f;
 }
 
-// Shared sets as the reader takes them: numbered in the order defined, a
-// reference only to one defined before; single named numbers and sets append
-// to what the node has, in the order read.
-TEST(MIBFileEnumSets, ReaderRules)
+// Syntaxes as the reader takes them: numbered in the order defined, a
+// reference only to one defined before. A syntax gives the node the texts
+// and fixed length it has (replacing the node's) and appends its named
+// numbers to those the node has, in the order read.
+TEST(MIBFileSyntaxes, ReaderRules)
 {
    struct Case
    {
       const char *what;
       const char *body;
-      const char *labels;   // the second child's named numbers, "value label " each; NULL: bad data
+      const char *fields;   // the second child's "TC: value label ...", NULL: bad data
    };
-   const char *first = "01 07 01 87 12 00 01 00 00 00 07 00 01 61 92 81 ";   // set 0: a(7)
+   // The first child defines syntax 0: T, a(7).
+   const char *first = "01 07 01 87 12 0B 00 01 54 8B 0F 00 00 00 07 00 01 61 8F 92 81 ";
    const Case cases[] = {
-      {"a reference to set 0", "13 00 00 00 00 93", "7a "},
-      {"a reference to a set not defined", "13 00 00 00 01 93", nullptr},
+      {"a reference to syntax 0", "13 00 00 00 00 93", "T: 7a"},
+      {"a reference to a syntax not defined", "13 00 00 00 01 93", nullptr},
       {"a reference cut short", "13 00 00 00", nullptr},
       {"wrong closing tag", "13 00 00 00 00 92", nullptr},
-      {"an empty set", "12 00 00 92", ""},
-      {"a single number, then the set", "0F 00 00 00 01 00 01 62 8F 13 00 00 00 00 93", "1b 7a "},
-      {"the set, then a single number", "13 00 00 00 00 93 0F FF FF FF FF 00 00 8F", "7a -1 "},
-      {"the set twice", "13 00 00 00 00 93 13 00 00 00 00 93", "7a 7a "},
-      {"a set of its own, then set 0", "12 00 01 00 00 00 02 00 00 92 13 00 00 00 00 93", "2 7a "},
-      {"a set whose count passes its numbers", "12 00 02 00 00 00 02 00 01 63 92", nullptr},
+      {"an empty syntax", "12 92", "-:"},
+      {"a single number, then the syntax", "0F 00 00 00 01 00 01 62 8F 13 00 00 00 00 93", "T: 1b 7a"},
+      {"the syntax, then a single number", "13 00 00 00 00 93 0F FF FF FF FF 00 00 8F", "T: 7a -1"},
+      {"the syntax twice", "13 00 00 00 00 93 13 00 00 00 00 93", "T: 7a 7a"},
+      {"a syntax of its own, then syntax 0", "12 0F 00 00 00 02 00 00 8F 92 13 00 00 00 00 93", "T: 2 7a"},
+      {"its own convention, then syntax 0", "0B 00 01 58 8B 13 00 00 00 00 93", "T: 7a"},
+      {"syntax 0, then its own convention", "13 00 00 00 00 93 0B 00 01 58 8B", "X: 7a"},
+      {"a syntax without a convention keeps the node's", "0B 00 01 58 8B 12 0F 00 00 00 02 00 00 8F 92", "X: 2"},
+      {"a field a syntax cannot hold", "12 10 00 01 69 90 92", nullptr},
+      {"a syntax inside a syntax", "12 12 92 92", nullptr},
+      {"a syntax left open", "12 0F 00 00 00 02 00 00 8F", nullptr},
+      {"a head field", "14 82 00 FF FF FF 00 01 62 94", "-:"},
+      {"a head field with an OID of 2^32 - 1", "14 8F FF FF FF 7F FF FF FF 00 00 94", "-:"},
+      {"a head field with an OID of 2^32", "14 90 80 80 80 00 FF FF FF 00 00 94", nullptr},
+      {"a head field with six OID groups", "14 80 80 80 80 80 01 FF FF FF 00 00 94", nullptr},
    };
    std::string path = TempDir() + "/r";
    for (const Case &c : cases)
@@ -139,19 +155,30 @@ TEST(MIBFileEnumSets, ReaderRules)
       WriteFileBytes(path, V2File(body));
       Tree t;
       uint32_t rc = Load(path, &t);
-      if (c.labels == nullptr)
+      if (c.fields == nullptr)
       {
          EXPECT_EQ(rc, (uint32_t)SNMP_RC_BAD_FILE_DATA);
          continue;
       }
       ASSERT_EQ(rc, 0u);
-      std::string got;
       SNMP_MIBObject *n = t->LastChild();
+      std::string got = n->TextualConvention() != nullptr ? n->TextualConvention() : "-";
+      got += ":";
       for (uint32_t i = 0; i < n->EnumCount(); i++)
-         got += std::to_string(n->EnumValue(i)) + n->EnumLabel(i) + " ";
-      EXPECT_EQ(got, c.labels);
+         got += " " + std::to_string(n->EnumValue(i)) + n->EnumLabel(i);
+      EXPECT_EQ(got, c.fields);
       EXPECT_STREQ(t->FirstChild()->EnumLabel(0), "a");
+      EXPECT_STREQ(t->FirstChild()->TextualConvention(), "T");
    }
+   // The head field: OID in base 128, then status, access, type and name.
+   WriteFileBytes(path, V2File("01 14 82 00 05 04 06 00 01 62 94 81"));
+   Tree t;
+   ASSERT_EQ(Load(path, &t), 0u);
+   EXPECT_EQ(t->OID(), 256u);
+   EXPECT_STREQ(t->Name(), "b");
+   EXPECT_EQ(t->Status(), 5);
+   EXPECT_EQ(t->Access(), 4);
+   EXPECT_EQ(t->Type(), 6);
 }
 
 // Every text and field of a loaded node can be replaced, also with its own
@@ -245,19 +272,20 @@ TEST(MIBLoadedTree, AttachedUnderAnotherTree)
 }
 
 // ReadFromFile into a node the caller holds (here on the stack): that node's
-// own fields are its own heap copies; its children come from the file.
+// own fields, a syntax it defines included, are heap copies of its own; its
+// children come from the file and share with each other what they may.
 TEST(MIBLoadedTree, ReadFromFileIntoACallersNode)
 {
-   Tree tree(EnumTree());
-   std::string path = TempDir() + "/r";
-   ASSERT_EQ(SNMPSaveMIBTree(path.c_str(), tree.get(), 0), 0u);
-   std::vector<uint8_t> file = ReadFileBytes(path);
-   // m's record without its 01, up to the root's closing 81.
-   std::vector<uint8_t> start = Hex("01 02 00 01 6D 82");
-   auto m = std::search(file.begin(), file.end(), start.begin(), start.end());
-   ASSERT_NE(m, file.end());
+   // After the 01: head "m", module M, syntax 0 (T, up(1)); children x
+   // (syntax 0) and y (a module of its own); the 81.
+   const char *record =
+      "14 01 00 00 00 00 01 6D 94 0A 00 01 4D 8A "
+      "12 0B 00 01 54 8B 0F 00 00 00 01 00 02 75 70 8F 92 "
+      "01 14 01 FF FF FF 00 01 78 94 13 00 00 00 00 93 81 "
+      "01 14 02 FF FF FF 00 01 79 94 0A 00 01 4E 8A 81 "
+      "81";
    std::string body = TempDir() + "/body";
-   WriteFileBytes(body, std::vector<uint8_t>(m + 1, file.end() - 1));
+   WriteFileBytes(body, Hex(record));
    FILE *f = fopen(body.c_str(), "rb");
    ASSERT_NE(f, nullptr);
    ZFile z(f, 0, 0);
@@ -268,12 +296,17 @@ TEST(MIBLoadedTree, ReadFromFileIntoACallersNode)
       ASSERT_EQ(node.ReadFromFile(&z), 1);
       EXPECT_STREQ(node.Name(), "m");
       EXPECT_STREQ(node.Module(), "M");
-      EXPECT_STREQ(node.Description(), "the module's node");
-      ASSERT_NE(node.FirstChild(), nullptr);
-      EXPECT_STREQ(node.FirstChild()->Module(), "M");   // inherited from the caller's node
+      EXPECT_STREQ(node.TextualConvention(), "T");
+      ASSERT_EQ(node.EnumCount(), 1u);
+      SNMP_MIBObject *x = node.FirstChild(), *y = x->Next();
+      EXPECT_STREQ(x->Module(), "M");   // inherited from the caller's node
+      EXPECT_STREQ(x->TextualConvention(), "T");
+      EXPECT_STREQ(x->EnumLabel(0), "up");
+      EXPECT_STREQ(y->Module(), "N");
       node.SetModule("CHANGED");
-      EXPECT_STREQ(node.FirstChild()->Module(), "M");
-      EXPECT_EQ(node.FirstChild()->Next()->EnumCount(), 2u);
+      node.AddEnum(2, "down");
+      EXPECT_STREQ(x->Module(), "M");
+      EXPECT_EQ(x->EnumCount(), 1u);
    }
    z.Close();
 }

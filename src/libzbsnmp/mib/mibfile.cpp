@@ -51,8 +51,9 @@ enum MibTag
    MIB_TAG_ENUM = 0x0F,
    MIB_TAG_INDEX = 0x10,
    MIB_TAG_IMPLIED = 0x11,
-   MIB_TAG_ENUM_SET = 0x12,       /* named numbers, defined once for the nodes that share them */
-   MIB_TAG_ENUM_SET_REF = 0x13,   /* the named numbers of a set defined earlier */
+   MIB_TAG_SYNTAX = 0x12,       /* syntax fields, defined once for the nodes that share them */
+   MIB_TAG_SYNTAX_REF = 0x13,   /* the fields of a syntax defined earlier */
+   MIB_TAG_HEAD = 0x14,         /* OID, status, access, type and name in one field */
    MIB_END_OF_TAG = 0x80,
 };
 
@@ -97,50 +98,58 @@ static bool HasOptionalFields(SNMP_MIBObject *node)
           node->IsIndexImplied();
 }
 
-/* The enumerations a save has written as shared sets, by their contents
-   (values and labels), with the number of each; and the next number. */
-struct EnumSets
+/* The syntaxes a save has written, by their contents, with the number of
+   each; and the next number. */
+struct SyntaxSets
 {
    std::unordered_map<std::string, uint32_t> ids;
    uint32_t next = 0;
 };
 
-/* A node's named numbers: a reference to the shared set that holds the same
-   ones when one was written before, else a new shared set (numbered in the
-   order written). A list too long for a set's 16-bit count is written as
-   single named numbers. */
-static void WriteEnums(ZFile *file, SNMP_MIBObject *node, EnumSets *sets)
+static bool HasSyntax(SNMP_MIBObject *node)
 {
-   uint32_t count = node->EnumCount();
-   uint8_t field[6];
-   if (count > 0xFFFF)
+   return node->TextualConvention() != nullptr || node->DisplayHint() != nullptr ||
+          node->Units() != nullptr || node->FixedLength() != 0 || node->EnumCount() != 0;
+}
+
+/* The key of a node's syntax: each text (present or not), the fixed length
+   and the named numbers. */
+static std::string SyntaxKey(SNMP_MIBObject *node)
+{
+   std::string key;
+   for (const char *text : {node->TextualConvention(), node->DisplayHint(), node->Units()})
    {
-      for (uint32_t i = 0; i < count; i++)
-      {
-         field[0] = MIB_TAG_ENUM;
-         PutBE32(field + 1, (uint32_t)node->EnumValue(i));
-         file->WriteBytes(field, 5);
-         WriteStringBody(file, node->EnumLabel(i));
-         file->PutByte(MIB_TAG_ENUM | MIB_END_OF_TAG);
-      }
-      return;
+      key.push_back(text != nullptr ? '+' : '-');
+      if (text != nullptr)
+         key.append(text, strlen(text) + 1);
    }
+   uint8_t number[4];
+   PutBE32(number, node->FixedLength());
+   key.append((const char *)number, 4);
+   for (uint32_t i = 0; i < node->EnumCount(); i++)
+   {
+      PutBE32(number, (uint32_t)node->EnumValue(i));
+      key.append((const char *)number, 4);
+      key.append(node->EnumLabel(i), strlen(node->EnumLabel(i)) + 1);
+   }
+   return key;
+}
+
+/* A node's syntax: textual convention, display hint, units, fixed length
+   and named numbers. A reference to the syntax written before with the same
+   fields, else a new syntax (numbered in the order written) holding them. */
+static void WriteSyntax(ZFile *file, SNMP_MIBObject *node, SyntaxSets *sets)
+{
+   uint8_t field[6];
    try
    {
-      std::string key;
-      for (uint32_t i = 0; i < count; i++)
-      {
-         PutBE32(field, (uint32_t)node->EnumValue(i));
-         key.append((const char *)field, 4);
-         key.append(node->EnumLabel(i));
-         key.push_back('\0');
-      }
+      std::string key = SyntaxKey(node);
       auto found = sets->ids.find(key);
       if (found != sets->ids.end())
       {
-         field[0] = MIB_TAG_ENUM_SET_REF;
+         field[0] = MIB_TAG_SYNTAX_REF;
          PutBE32(field + 1, found->second);
-         field[5] = MIB_TAG_ENUM_SET_REF | MIB_END_OF_TAG;
+         field[5] = MIB_TAG_SYNTAX_REF | MIB_END_OF_TAG;
          file->WriteBytes(field, 6);
          return;
       }
@@ -148,37 +157,17 @@ static void WriteEnums(ZFile *file, SNMP_MIBObject *node, EnumSets *sets)
    }
    catch (const std::bad_alloc &)
    {
-      /* No memory to remember the set: it is written all the same, and a
-         later node with the same numbers writes it again. */
+      /* No memory to remember the syntax: it is written all the same, and a
+         later node with the same fields writes it again. */
    }
    sets->next++;
-   field[0] = MIB_TAG_ENUM_SET;
-   PutBE16(field + 1, (uint16_t)count);
-   file->WriteBytes(field, 3);
-   for (uint32_t i = 0; i < count; i++)
-   {
-      PutBE32(field, (uint32_t)node->EnumValue(i));
-      file->WriteBytes(field, 4);
-      WriteStringBody(file, node->EnumLabel(i));
-   }
-   file->PutByte(MIB_TAG_ENUM_SET | MIB_END_OF_TAG);
-}
-
-/* The optional fields of format version 2. The module is left out where it
-   is the one the node inherits from its parent's record (inherited); a node
-   without a module under one with a module gets an empty module field. */
-static void WriteOptionalFields(ZFile *file, SNMP_MIBObject *node, const char *inherited,
-                                EnumSets *sets)
-{
-   if (!SameText(node->Module(), inherited))
-      WriteString(file, MIB_TAG_MODULE, node->Module());
+   file->PutByte(MIB_TAG_SYNTAX);
    if (node->TextualConvention() != nullptr)
       WriteString(file, MIB_TAG_TEXTUAL_CONVENTION, node->TextualConvention());
    if (node->DisplayHint() != nullptr)
       WriteString(file, MIB_TAG_DISPLAY_HINT, node->DisplayHint());
    if (node->Units() != nullptr)
       WriteString(file, MIB_TAG_UNITS, node->Units());
-   uint8_t field[6];
    if (node->FixedLength() != 0)
    {
       field[0] = MIB_TAG_FIXED_LENGTH;
@@ -186,18 +175,61 @@ static void WriteOptionalFields(ZFile *file, SNMP_MIBObject *node, const char *i
       field[5] = MIB_TAG_FIXED_LENGTH | MIB_END_OF_TAG;
       file->WriteBytes(field, 6);
    }
-   if (node->EnumCount() != 0)
-      WriteEnums(file, node, sets);
+   for (uint32_t i = 0; i < node->EnumCount(); i++)
+   {
+      field[0] = MIB_TAG_ENUM;
+      PutBE32(field + 1, (uint32_t)node->EnumValue(i));
+      file->WriteBytes(field, 5);
+      WriteStringBody(file, node->EnumLabel(i));
+      file->PutByte(MIB_TAG_ENUM | MIB_END_OF_TAG);
+   }
+   file->PutByte(MIB_TAG_SYNTAX | MIB_END_OF_TAG);
+}
+
+/* The optional fields of format version 2. The module is left out where it
+   is the one the node inherits from its parent's record (inherited); a node
+   without a module under one with a module gets an empty module field. */
+static void WriteOptionalFields(ZFile *file, SNMP_MIBObject *node, const char *inherited,
+                                SyntaxSets *sets)
+{
+   if (!SameText(node->Module(), inherited))
+      WriteString(file, MIB_TAG_MODULE, node->Module());
+   if (HasSyntax(node))
+      WriteSyntax(file, node, sets);
    for (uint32_t i = 0; i < node->IndexCount(); i++)
       WriteString(file, MIB_TAG_INDEX, node->IndexName(i));
    if (node->IsIndexImplied())
       WriteByteField(file, MIB_TAG_IMPLIED, 1);
 }
 
+/* The head of a version-2 record: OID in base 128 (most significant group
+   first, the high bit set on all groups but the last), status, access,
+   type, and the name as a string. */
+static void WriteHead(ZFile *file, SNMP_MIBObject *node)
+{
+   uint8_t field[9];
+   field[0] = MIB_TAG_HEAD;
+   uint8_t *p = BerPutSubId(node->OID(), field + 1);
+   *p++ = (uint8_t)node->Status();
+   *p++ = (uint8_t)node->Access();
+   *p++ = (uint8_t)node->Type();
+   file->WriteBytes(field, (int)(p - field));
+   WriteStringBody(file, node->Name());
+   file->PutByte(MIB_TAG_HEAD | MIB_END_OF_TAG);
+}
+
 static void WriteFields(ZFile *file, SNMP_MIBObject *node, uint32_t flags, const char *inherited,
-                        EnumSets *sets)
+                        SyntaxSets *sets)
 {
    file->PutByte(MIB_TAG_OBJECT);
+   if (flags & MIB_FILE_OPTIONAL_FIELDS)
+   {
+      WriteHead(file, node);
+      if (!(flags & MIB_SAVE_NO_DESCRIPTIONS))
+         WriteString(file, MIB_TAG_DESCRIPTION, node->Description());
+      WriteOptionalFields(file, node, inherited, sets);
+      return;
+   }
    WriteString(file, MIB_TAG_NAME, node->Name());
    uint32_t oid = node->OID();
    uint8_t field[6];
@@ -227,8 +259,6 @@ static void WriteFields(ZFile *file, SNMP_MIBObject *node, uint32_t flags, const
    WriteByteField(file, MIB_TAG_TYPE, node->Type());
    if (!(flags & MIB_SAVE_NO_DESCRIPTIONS))
       WriteString(file, MIB_TAG_DESCRIPTION, node->Description());
-   if (flags & MIB_FILE_OPTIONAL_FIELDS)
-      WriteOptionalFields(file, node, inherited, sets);
 }
 
 /* Walks the subtree of root depth first: enter(node) before its children,
@@ -264,7 +294,7 @@ void SNMP_MIBObject::WriteToFile(ZFile *file, uint32_t flags)
 {
    /* Each node's fields, then its children, then its closing tag. A tree
       that the reader would refuse as too deep fails the stream. */
-   EnumSets *sets = new (std::nothrow) EnumSets();
+   SyntaxSets *sets = new (std::nothrow) SyntaxSets();
    if (sets == nullptr)
    {
       file->Fail();
@@ -318,13 +348,17 @@ struct MibLoader
    ZbMibArena *arena;
    SNMP_MIBObject *top;
    bool topInArena;   /* top's own fields may go into the arena */
-   struct EnumSet
+   /* The syntaxes defined so far: the record that holds each one's fields,
+      and the last record made of a module and these fields alone, which
+      the nodes that have no other fields share. */
+   struct Syntax
    {
-      const ZbMibEnum *items;
-      uint32_t count;
-   } *sets;
-   uint32_t setCount;
-   uint32_t setCapacity;
+      const ZbMibExtra *fields;
+      ZbMibExtra *shared;
+   } *syntaxes;
+   uint32_t syntaxCount;
+   uint32_t syntaxCapacity;
+   SNMP_MIBObject *scratch;   /* never part of the tree: a definition's fields are read into it */
    /* The last record made to hold nothing but a module: the nodes that only
       inherit that module share it. */
    ZbMibExtra *moduleOnly;
@@ -372,8 +406,9 @@ static void DropText(MibLoader *l, const char *text)
       ZbMibArenaPopText(l->arena, text, strlen(text) + 1);
 }
 
-/* Name or description, after its opening tag, up to and with the closing one. */
-static int ReadNodeText(MibLoader *l, SNMP_MIBObject *node, int tag)
+/* Name or description (tag), after its opening tag, up to and with the
+   closing tag close. */
+static int ReadNodeText(MibLoader *l, SNMP_MIBObject *node, int tag, int close)
 {
    char *&field = (tag == MIB_TAG_NAME) ? A::Name(node) : A::Description(node);
    uint32_t bit = (tag == MIB_TAG_NAME) ? ZB_MIB_NAME_IN_ARENA : ZB_MIB_DESCRIPTION_IN_ARENA;
@@ -402,7 +437,33 @@ static int ReadNodeText(MibLoader *l, SNMP_MIBObject *node, int tag)
       free(field);
       field = copy;
    }
-   return ExpectTag(l->file, tag | MIB_END_OF_TAG);
+   return ExpectTag(l->file, close);
+}
+
+/* The value of a head field (tag 14): OID in base 128, at most five groups
+   and below 2^32; status, access and type; the name. Up to and with 94. */
+static int ReadHead(MibLoader *l, SNMP_MIBObject *node)
+{
+   uint32_t oid = 0;
+   for (int groups = 1;; groups++)
+   {
+      int b = l->file->GetByte();
+      if (b < 0 || oid >= (1u << 25))   /* a 33rd bit would be lost */
+         return 0;
+      oid = (oid << 7) | (uint32_t)(b & 0x7F);
+      if (!(b & 0x80))
+         break;
+      if (groups == 5)
+         return 0;
+   }
+   const uint8_t *p = l->file->Take(3);
+   if (p == nullptr)
+      return 0;
+   A::Oid(node) = oid;
+   A::Status(node) = p[0];
+   A::Access(node) = p[1];
+   A::Type(node) = p[2];
+   return ReadNodeText(l, node, MIB_TAG_NAME, MIB_TAG_HEAD | MIB_END_OF_TAG);
 }
 
 /* A new arena record: a copy of from, or all fields absent; NULL when the
@@ -437,6 +498,13 @@ static ZbMibExtra *ArenaRecord(MibLoader *l, SNMP_MIBObject *node)
    return extra;
 }
 
+static bool ModuleOnly(const ZbMibExtra *extra)
+{
+   return extra->textualConvention == nullptr && extra->displayHint == nullptr && extra->units == nullptr &&
+          extra->fixedLength == 0 && extra->enumCount == 0 && extra->indexCount == 0 &&
+          !extra->indexImplied;
+}
+
 /* In a version-2 file a record starts with its parent's module. Arena
    records do not change once the load is over, so the child shares a record
    that holds only that module (its parent's, or the last one made for the
@@ -449,7 +517,7 @@ static int InheritModule(MibLoader *l, SNMP_MIBObject *child)
    if (module == nullptr)
       return 1;
    ZbMibExtra *shared;
-   if (l->InArena(parent) && (A::Storage(parent) & ZB_MIB_EXTRA_SHARED))
+   if (l->InArena(parent) && (A::Storage(parent) & ZB_MIB_EXTRA_SHARED) && ModuleOnly(A::Extra(parent)))
    {
       shared = A::Extra(parent);
    }
@@ -487,7 +555,7 @@ static int ArenaAppend(MibLoader *l, T **array, uint32_t *count, uint32_t *capac
    {
       if (*count >= 0x7FFFFFFF)
          return 0;
-      uint32_t grown = (*count < 8) ? 8 : *count * 2;
+      uint32_t grown = (*count < 4) ? 4 : *count * 2;
       T *block = (T *)ZbMibArenaObject(l->arena, (size_t)grown * sizeof(T));
       if (block == nullptr)
          return 0;
@@ -534,41 +602,100 @@ static int AddEnumSet(MibLoader *l, SNMP_MIBObject *node, const ZbMibEnum *items
    return 1;
 }
 
-/* The value of a shared enumeration (tag 12): a 2-byte count, then for each
-   named number 4 bytes of value and a string, the label. */
-static int ReadEnumSet(MibLoader *l, SNMP_MIBObject *node)
+static int ReadOptionalField(MibLoader *l, SNMP_MIBObject *node, int tag);
+
+/* Gives the node the fields of a syntax: its textual convention, display
+   hint, units and fixed length where it has them, and its named numbers
+   after any the node has. An arena node shares the syntax's texts and named
+   numbers, and, while it has nothing but a module, a whole record with
+   the other nodes of that module and syntax. */
+static int ApplySyntax(MibLoader *l, SNMP_MIBObject *node, MibLoader::Syntax *syntax)
 {
-   const uint8_t *p = l->file->Take(2);
-   if (p == nullptr)
-      return 0;
-   uint32_t count = GetBE16(p);
-   ZbMibEnum *items = nullptr;
-   if (count > 0 && (items = (ZbMibEnum *)ZbMibArenaObject(l->arena, count * sizeof(ZbMibEnum))) == nullptr)
-      return 0;
-   for (uint32_t i = 0; i < count; i++)
+   const ZbMibExtra *from = syntax->fields;
+   if (from == nullptr)
+      return 1;
+   if (l->InArena(node))
    {
-      if ((p = l->file->Take(4)) == nullptr)
+      ZbMibExtra *extra = A::Extra(node);
+      if (extra == nullptr || ((A::Storage(node) & ZB_MIB_EXTRA_SHARED) && ModuleOnly(extra)))
+      {
+         const char *module = (extra != nullptr) ? extra->module : nullptr;
+         if (syntax->shared == nullptr || syntax->shared->module != module)
+         {
+            ZbMibExtra *shared = NewRecord(l, from);
+            if (shared == nullptr)
+               return 0;
+            shared->module = module;
+            shared->enumCapacity = 0;   /* the syntax's array, shared */
+            syntax->shared = shared;
+         }
+         A::Extra(node) = syntax->shared;
+         A::Storage(node) |= ZB_MIB_EXTRA_IN_ARENA | ZB_MIB_EXTRA_SHARED;
+         return 1;
+      }
+      if ((extra = ArenaRecord(l, node)) == nullptr)
          return 0;
-      items[i].value = (int32_t)GetBE32(p);
-      char *label;
-      uint32_t size;
-      if (!ReadText(l, &label, &size))
-         return 0;
-      items[i].label = (label != nullptr) ? label : "";   /* a label has no "none" */
+      if (from->textualConvention != nullptr)
+         extra->textualConvention = from->textualConvention;
+      if (from->displayHint != nullptr)
+         extra->displayHint = from->displayHint;
+      if (from->units != nullptr)
+         extra->units = from->units;
+      if (from->fixedLength != 0)
+         extra->fixedLength = from->fixedLength;
    }
-   if (l->setCount == l->setCapacity)
+   else
    {
-      if (l->setCapacity >= 0x7FFFFFFF / sizeof(MibLoader::EnumSet))
+      if (from->textualConvention != nullptr)
+         node->SetTextualConvention(from->textualConvention);
+      if (from->displayHint != nullptr)
+         node->SetDisplayHint(from->displayHint);
+      if (from->units != nullptr)
+         node->SetUnits(from->units);
+      if (from->fixedLength != 0)
+         node->SetFixedLength(from->fixedLength);
+      if ((from->textualConvention != nullptr && !SameText(node->TextualConvention(), from->textualConvention)) ||
+          (from->displayHint != nullptr && !SameText(node->DisplayHint(), from->displayHint)) ||
+          (from->units != nullptr && !SameText(node->Units(), from->units)) ||
+          (from->fixedLength != 0 && node->FixedLength() != from->fixedLength))
          return 0;
-      uint32_t grown = (l->setCapacity == 0) ? 64 : l->setCapacity * 2;
-      void *block = realloc(l->sets, grown * sizeof(MibLoader::EnumSet));
+   }
+   return AddEnumSet(l, node, from->enums, from->enumCount);
+}
+
+/* The value of a syntax definition (tag 12), up to and with its 92: the
+   fields textual convention, display hint, units, fixed length and named
+   numbers, in any order. It is numbered next and applies to the node. */
+static int ReadSyntax(MibLoader *l, SNMP_MIBObject *node)
+{
+   if (l->syntaxCount == l->syntaxCapacity)
+   {
+      if (l->syntaxCapacity >= 0x7FFFFFFF / sizeof(MibLoader::Syntax))
+         return 0;
+      uint32_t grown = (l->syntaxCapacity == 0) ? 64 : l->syntaxCapacity * 2;
+      void *block = realloc(l->syntaxes, grown * sizeof(MibLoader::Syntax));
       if (block == nullptr)
          return 0;
-      l->sets = (MibLoader::EnumSet *)block;
-      l->setCapacity = grown;
+      l->syntaxes = (MibLoader::Syntax *)block;
+      l->syntaxCapacity = grown;
    }
-   l->sets[l->setCount++] = {items, count};
-   return AddEnumSet(l, node, items, count);
+   SNMP_MIBObject *scratch = l->scratch;
+   A::Extra(scratch) = nullptr;
+   A::Storage(scratch) = 0;
+   for (;;)
+   {
+      int tag = l->file->GetByte();
+      if (tag == (MIB_TAG_SYNTAX | MIB_END_OF_TAG))
+         break;
+      if ((tag != MIB_TAG_TEXTUAL_CONVENTION && tag != MIB_TAG_DISPLAY_HINT && tag != MIB_TAG_UNITS &&
+           tag != MIB_TAG_FIXED_LENGTH && tag != MIB_TAG_ENUM) ||
+          !ReadOptionalField(l, scratch, tag))
+         return 0;
+   }
+   MibLoader::Syntax *syntax = &l->syntaxes[l->syntaxCount++];
+   syntax->fields = A::Extra(scratch);
+   syntax->shared = nullptr;
+   return ApplySyntax(l, node, syntax);
 }
 
 /* A module, textual convention, display hint or units field: its text. */
@@ -578,15 +705,11 @@ static int ReadOptionalText(MibLoader *l, SNMP_MIBObject *node, int tag)
                                     : (tag == MIB_TAG_TEXTUAL_CONVENTION) ? &ZbMibExtra::textualConvention
                                     : (tag == MIB_TAG_DISPLAY_HINT) ? &ZbMibExtra::displayHint
                                                                     : &ZbMibExtra::units;
+   /* The text a field read again replaces stays in the arena: these texts
+      may be shared with other nodes (a module with the children, the fields
+      of a syntax with its other users). */
    bool inArena = l->InArena(node);
    ZbMibExtra *extra = A::Extra(node);
-   /* Module texts are shared with the children: they are never given back;
-      nor is anything of a record that other nodes share. */
-   if (inArena && extra != nullptr && tag != MIB_TAG_MODULE && !(A::Storage(node) & ZB_MIB_EXTRA_SHARED))
-   {
-      DropText(l, extra->*field);
-      extra->*field = nullptr;
-   }
    char *text;
    uint32_t size;
    if (!ReadText(l, &text, &size))
@@ -708,71 +831,105 @@ static int ReadOptionalField(MibLoader *l, SNMP_MIBObject *node, int tag)
          }
          break;
       }
-      case MIB_TAG_ENUM_SET:
-         if (!ReadEnumSet(l, node))
-            return 0;
-         break;
-      case MIB_TAG_ENUM_SET_REF:
+      case MIB_TAG_SYNTAX:
+         return ReadSyntax(l, node);
+      case MIB_TAG_SYNTAX_REF:
       {
          if ((p = file->Take(4)) == nullptr)
             return 0;
          uint32_t id = GetBE32(p);
-         if (id >= l->setCount || !AddEnumSet(l, node, l->sets[id].items, l->sets[id].count))
+         if (id >= l->syntaxCount || !ApplySyntax(l, node, &l->syntaxes[id]))
             return 0;
          break;
       }
+      case MIB_TAG_HEAD:
+         return ReadHead(l, node);
       default:
          return 0;
    }
    return ExpectTag(file, tag | MIB_END_OF_TAG);
 }
 
-/* The writer starts every record with name, OID, status, access and type,
-   in this order: when all of them are at hand in the stream's buffer, they
-   are checked and taken in one step. 1 when taken; 0 leaves them to the
-   field loop, with nothing taken. For a node just made (no name yet). */
+/* The writer starts every record with its head: in version 2 one head
+   field, in version 1 name, OID, status, access and type, in this order.
+   When the head is at hand in the stream's buffer, it is checked and taken
+   in one step. 1 when taken; 0 leaves it to the field loop, with nothing
+   taken. For a node just made (no name yet). */
 static int ReadRecordHead(MibLoader *l, SNMP_MIBObject *node)
 {
    uint32_t avail;
    const uint8_t *p = l->file->Peek(&avail);
-   /* name: 02, length, text, 82; then the longest OID form (6 bytes) and
-      the three one-byte fields (9 bytes) */
-   if (avail < 3 || p[0] != MIB_TAG_NAME)
-      return 0;
-   uint32_t n = GetBE16(p + 1);
-   if (avail - 3 < n + 1 + 6 + 9 || p[3 + n] != (MIB_TAG_NAME | MIB_END_OF_TAG))
-      return 0;
-   const uint8_t *f = p + 4 + n;
-   uint32_t oid, width;
-   switch (f[0])
+   uint32_t oid, n, used, stride = 1;
+   const uint8_t *name, *attributes;   /* status, access and type, stride bytes apart */
+   if (avail >= 12 && p[0] == MIB_TAG_HEAD && l->file->Extended())
    {
-      case MIB_TAG_BYTE_OID: oid = f[1]; width = 3; break;
-      case MIB_TAG_WORD_OID: oid = GetBE16(f + 1); width = 4; break;
-      case MIB_TAG_DWORD_OID: oid = GetBE32(f + 1); width = 6; break;
-      default: return 0;
+      /* 14, up to five OID groups, three attributes, the name's length */
+      uint32_t i = 1;
+      oid = 0;
+      for (;;)
+      {
+         uint8_t b = p[i++];
+         if (oid >= (1u << 25))
+            return 0;
+         oid = (oid << 7) | (b & 0x7F);
+         if (!(b & 0x80))
+            break;
+         if (i == 6)
+            return 0;
+      }
+      attributes = p + i;
+      n = GetBE16(p + i + 3);
+      name = p + i + 5;
+      used = i + 5 + n + 1;
+      if (avail < used || name[n] != (MIB_TAG_HEAD | MIB_END_OF_TAG))
+         return 0;
    }
-   if (f[width - 1] != (f[0] | MIB_END_OF_TAG))
+   else if (avail >= 3 && p[0] == MIB_TAG_NAME)
+   {
+      /* name: 02, length, text, 82; then the longest OID form (6 bytes) and
+         the three one-byte fields (9 bytes) */
+      n = GetBE16(p + 1);
+      if (avail - 3 < n + 1 + 6 + 9 || p[3 + n] != (MIB_TAG_NAME | MIB_END_OF_TAG))
+         return 0;
+      name = p + 3;
+      const uint8_t *f = p + 4 + n;
+      uint32_t width;
+      switch (f[0])
+      {
+         case MIB_TAG_BYTE_OID: oid = f[1]; width = 3; break;
+         case MIB_TAG_WORD_OID: oid = GetBE16(f + 1); width = 4; break;
+         case MIB_TAG_DWORD_OID: oid = GetBE32(f + 1); width = 6; break;
+         default: return 0;
+      }
+      const uint8_t *b = f + width;
+      if (f[width - 1] != (f[0] | MIB_END_OF_TAG) || b[0] != MIB_TAG_STATUS ||
+          b[2] != (MIB_TAG_STATUS | MIB_END_OF_TAG) || b[3] != MIB_TAG_ACCESS ||
+          b[5] != (MIB_TAG_ACCESS | MIB_END_OF_TAG) || b[6] != MIB_TAG_TYPE ||
+          b[8] != (MIB_TAG_TYPE | MIB_END_OF_TAG))
+         return 0;
+      attributes = b + 1;
+      stride = 3;
+      used = (uint32_t)(b + 9 - p);
+   }
+   else
+   {
       return 0;
-   const uint8_t *b = f + width;
-   if (b[0] != MIB_TAG_STATUS || b[2] != (MIB_TAG_STATUS | MIB_END_OF_TAG) || b[3] != MIB_TAG_ACCESS ||
-       b[5] != (MIB_TAG_ACCESS | MIB_END_OF_TAG) || b[6] != MIB_TAG_TYPE ||
-       b[8] != (MIB_TAG_TYPE | MIB_END_OF_TAG))
-      return 0;
+   }
    if (n > 0)
    {
       char *text = ZbMibArenaText(l->arena, n + 1);
       if (text == nullptr)
          return 0;
-      memcpy(text, p + 3, n);
+      memcpy(text, name, n);
       text[n] = 0;
       A::Name(node) = text;
       A::Storage(node) |= ZB_MIB_NAME_IN_ARENA;
    }
+   A::Status(node) = attributes[0];
+   A::Access(node) = attributes[stride];
+   A::Type(node) = attributes[2 * stride];
    A::Oid(node) = oid;
-   A::Status(node) = b[1];
-   A::Access(node) = b[4];
-   A::Type(node) = b[7];
-   l->file->Skip((uint32_t)(b + 9 - p));
+   l->file->Skip(used);
    return 1;
 }
 
@@ -783,7 +940,9 @@ static int ReadRecordHead(MibLoader *l, SNMP_MIBObject *node)
    made, so their parent links lead back to top: the walk needs no stack. */
 static int ReadTree(ZFile *file, SNMP_MIBObject *top, ZbMibArena *arena, bool topInArena)
 {
-   MibLoader l = {file, arena, top, topInArena, nullptr, 0, 0, nullptr};
+   /* What the scratch node gets lives in the arena: its destructor frees nothing. */
+   SNMP_MIBObject scratch;
+   MibLoader l = {file, arena, top, topInArena, nullptr, 0, 0, &scratch, nullptr};
    SNMP_MIBObject *node = top;
    uint32_t depth = 1, nodes = 1;
    int result = 0;
@@ -823,7 +982,7 @@ static int ReadTree(ZFile *file, SNMP_MIBObject *top, ZbMibArena *arena, bool to
             break;
          case MIB_TAG_NAME:
          case MIB_TAG_DESCRIPTION:
-            ok = ReadNodeText(&l, node, tag);
+            ok = ReadNodeText(&l, node, tag, tag | MIB_END_OF_TAG);
             break;
          case MIB_TAG_ACCESS:
          case MIB_TAG_STATUS:
@@ -882,7 +1041,7 @@ static int ReadTree(ZFile *file, SNMP_MIBObject *top, ZbMibArena *arena, bool to
       }
    }
 done:
-   free(l.sets);
+   free(l.syntaxes);
    return result;
 }
 
