@@ -57,15 +57,15 @@ SNMP_MIBObject *SmallTree()
 }
 
 const char kSmallTreeBody[] =
-   "01 14 00 FF FF FF 00 00 94 "                                         // root: OID 0, no name
-   "01 14 01 00 02 17 00 01 61 94 "                                      // a: OID 1, attributes, name
+   "01 14 00 FF FF FF 00 00 00 94 "                                      // root: OID 0, no name
+   "01 14 01 00 02 17 00 00 01 61 94 "                                   // a: OID 1, attributes, name
    "0A 00 01 4D 8A "                                                     // module M
    "12 0B 00 01 54 8B 0C 00 03 31 78 3A 8C 0D 00 01 73 8D "              // syntax 0: T, 1x:, s,
    "0E 00 00 00 06 8E "                                                  //   fixed length 6,
    "0F 00 00 00 01 00 02 75 70 8F 0F FF FF FF FF 00 00 8F 92 "           //   up(1), ""(-1)
    "10 00 01 69 90 10 00 01 6A 90 11 01 91 "                             // INDEX { i, IMPLIED j }
-   "01 14 02 FF FF FF 00 01 62 94 81 "                                   // b
-   "01 14 03 FF FF FF 00 01 63 94 0A 00 00 8A 81 "                       // c
+   "01 14 02 FF FF FF 00 00 01 62 94 81 "                                // b
+   "01 14 03 FF FF FF 00 00 01 63 94 0A 00 00 8A 81 "                    // c
    "81 81";
 
 TEST(MIBFileOptionalFields, ByteExactRecords)

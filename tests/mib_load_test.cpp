@@ -142,10 +142,10 @@ TEST(MIBFileSyntaxes, ReaderRules)
       {"a field a syntax cannot hold", "12 10 00 01 69 90 92", nullptr},
       {"a syntax inside a syntax", "12 12 92 92", nullptr},
       {"a syntax left open", "12 0F 00 00 00 02 00 00 8F", nullptr},
-      {"a head field", "14 82 00 FF FF FF 00 01 62 94", "-:"},
-      {"a head field with an OID of 2^32 - 1", "14 8F FF FF FF 7F FF FF FF 00 00 94", "-:"},
-      {"a head field with an OID of 2^32", "14 90 80 80 80 00 FF FF FF 00 00 94", nullptr},
-      {"a head field with six OID groups", "14 80 80 80 80 80 01 FF FF FF 00 00 94", nullptr},
+      {"a head field", "14 82 00 FF FF FF 00 00 01 62 94", "-:"},
+      {"a head field with an OID of 2^32 - 1", "14 8F FF FF FF 7F FF FF FF 00 00 00 94", "-:"},
+      {"a head field with an OID of 2^32", "14 90 80 80 80 00 FF FF FF 00 00 00 94", nullptr},
+      {"a head field with six OID groups", "14 80 80 80 80 80 01 FF FF FF 00 00 00 94", nullptr},
    };
    std::string path = TempDir() + "/r";
    for (const Case &c : cases)
@@ -171,7 +171,7 @@ TEST(MIBFileSyntaxes, ReaderRules)
       EXPECT_STREQ(t->FirstChild()->TextualConvention(), "T");
    }
    // The head field: OID in base 128, then status, access, type and name.
-   WriteFileBytes(path, V2File("01 14 82 00 05 04 06 00 01 62 94 81"));
+   WriteFileBytes(path, V2File("01 14 82 00 05 04 06 00 00 01 62 94 81"));
    Tree t;
    ASSERT_EQ(Load(path, &t), 0u);
    EXPECT_EQ(t->OID(), 256u);
@@ -179,6 +179,84 @@ TEST(MIBFileSyntaxes, ReaderRules)
    EXPECT_EQ(t->Status(), 5);
    EXPECT_EQ(t->Access(), 4);
    EXPECT_EQ(t->Type(), 6);
+}
+
+// A head's name is written as the count of its first bytes that it shares
+// with the name of the head before it in the file, and the rest.
+TEST(MIBFileHeads, NamesShareTheirStartWithTheHeadBefore)
+{
+   // As written: each node's head after the last one's.
+   Tree tree(new SNMP_MIBObject(0, "ifTable"));
+   SNMP_MIBObject *entry = new SNMP_MIBObject(1, "ifEntry");
+   tree->AddChild(entry);
+   entry->SetModule("IF-MIB");   // version 2
+   entry->AddChild(new SNMP_MIBObject(1, "ifIndex"));
+   entry->AddChild(new SNMP_MIBObject(2, "ifInOctets"));
+   entry->AddChild(new SNMP_MIBObject(3, "ifInOctets"));
+   entry->AddChild(new SNMP_MIBObject(4, nullptr));
+   entry->AddChild(new SNMP_MIBObject(5, "if"));
+   std::string path = TempDir() + "/heads";
+   ASSERT_EQ(SNMPSaveMIBTree(path.c_str(), tree.get(), MIB_SAVE_NO_DESCRIPTIONS), 0u);
+   std::string body = ToHex(ReadFileBytes(path));
+   const char *heads[] = {
+      "14 00 FF FF FF 00 00 07 69 66 54 61 62 6C 65 94",   // ifTable: nothing before it
+      "14 01 FF FF FF 02 00 05 45 6E 74 72 79 94",         // if + Entry
+      "14 01 FF FF FF 02 00 05 49 6E 64 65 78 94",         // if + Index
+      "14 02 FF FF FF 04 00 06 4F 63 74 65 74 73 94",      // ifIn + Octets
+      "14 03 FF FF FF 0A 00 00 94",                        // all ten bytes
+      "14 04 FF FF FF 00 00 00 94",                        // no name
+      "14 05 FF FF FF 00 00 02 69 66 94",                  // after no name: nothing shared
+   };
+   size_t at = 0;
+   for (const char *h : heads)
+   {
+      SCOPED_TRACE(h);
+      size_t found = body.find(ToHex(Hex(h)), at);
+      ASSERT_NE(found, std::string::npos);
+      at = found;
+   }
+   Tree back;
+   ASSERT_EQ(Load(path, &back), 0u);
+   SNMP_MIBObject *c = back->FirstChild()->FirstChild();
+   const char *names[] = {"ifIndex", "ifInOctets", "ifInOctets", nullptr, "if"};
+   for (const char *name : names)
+   {
+      ASSERT_NE(c, nullptr);
+      EXPECT_STREQ(c->Name(), name);
+      c = c->Next();
+   }
+
+   // As read: the last head counts, whatever node it named; a version-1 name
+   // field does not count; a count past the last head's name is bad data.
+   struct Case
+   {
+      const char *what, *children, *name;   // the last child's name; NULL: bad data
+   };
+   const Case cases[] = {
+      {"from the root's head", "01 14 01 FF FF FF 02 00 01 78 94 81", "abx"},
+      {"from the sibling before", "01 14 01 FF FF FF 02 00 01 78 94 81 01 14 02 FF FF FF 03 00 00 94 81", "abx"},
+      {"a name field between", "01 14 01 FF FF FF 01 00 01 78 94 81 01 02 00 01 7A 82 81 "
+                               "01 14 03 FF FF FF 02 00 01 71 94 81", "axq"},
+      {"a head read twice", "01 14 01 FF FF FF 01 00 01 78 94 14 01 FF FF FF 02 00 01 79 94 81", "axy"},
+      {"a count past the last name", "01 14 01 FF FF FF 04 00 00 94 81", nullptr},
+      {"a count past a shorter last name", "01 14 01 FF FF FF 00 00 01 78 94 81 01 14 02 FF FF FF 02 00 00 94 81",
+       nullptr},
+   };
+   for (const Case &k : cases)
+   {
+      SCOPED_TRACE(k.what);
+      WriteFileBytes(path, V2File(std::string("01 14 00 FF FF FF 00 00 03 61 62 63 94 ") + k.children + " 81"));
+      Tree t;
+      uint32_t rc = Load(path, &t);
+      if (k.name == nullptr)
+      {
+         EXPECT_EQ(rc, (uint32_t)SNMP_RC_BAD_FILE_DATA);
+         continue;
+      }
+      ASSERT_EQ(rc, 0u);
+      EXPECT_STREQ(t->Name(), "abc");
+      EXPECT_STREQ(t->LastChild()->Name(), k.name);
+   }
 }
 
 // Every text and field of a loaded node can be replaced, also with its own
@@ -279,10 +357,10 @@ TEST(MIBLoadedTree, ReadFromFileIntoACallersNode)
    // After the 01: head "m", module M, syntax 0 (T, up(1)); children x
    // (syntax 0) and y (a module of its own); the 81.
    const char *record =
-      "14 01 00 00 00 00 01 6D 94 0A 00 01 4D 8A "
+      "14 01 00 00 00 00 00 01 6D 94 0A 00 01 4D 8A "
       "12 0B 00 01 54 8B 0F 00 00 00 01 00 02 75 70 8F 92 "
-      "01 14 01 FF FF FF 00 01 78 94 13 00 00 00 00 93 81 "
-      "01 14 02 FF FF FF 00 01 79 94 0A 00 01 4E 8A 81 "
+      "01 14 01 FF FF FF 00 00 01 78 94 13 00 00 00 00 93 81 "
+      "01 14 02 FF FF FF 00 00 01 79 94 0A 00 01 4E 8A 81 "
       "81";
    std::string body = TempDir() + "/body";
    WriteFileBytes(body, Hex(record));

@@ -98,12 +98,15 @@ static bool HasOptionalFields(SNMP_MIBObject *node)
           node->IsIndexImplied();
 }
 
-/* The syntaxes a save has written, by their contents, with the number of
-   each; and the next number. */
+/* What a save of version 2 remembers: the syntaxes it has written, by
+   their contents, with the number of each, and the next number; the name
+   the last head gave (as written), which the next one starts from. */
 struct SyntaxSets
 {
    std::unordered_map<std::string, uint32_t> ids;
    uint32_t next = 0;
+   const char *lastName = nullptr;
+   size_t lastLength = 0;
 };
 
 static bool HasSyntax(SNMP_MIBObject *node)
@@ -204,18 +207,33 @@ static void WriteOptionalFields(ZFile *file, SNMP_MIBObject *node, const char *i
 
 /* The head of a version-2 record: OID in base 128 (most significant group
    first, the high bit set on all groups but the last), status, access,
-   type, and the name as a string. */
-static void WriteHead(ZFile *file, SNMP_MIBObject *node)
+   type, and the name: the number of its first bytes that it shares with the
+   name of the head before (at most 255), then the rest as a string. */
+static void WriteHead(ZFile *file, SNMP_MIBObject *node, SyntaxSets *state)
 {
-   uint8_t field[9];
+   uint8_t field[10];
    field[0] = MIB_TAG_HEAD;
    uint8_t *p = BerPutSubId(node->OID(), field + 1);
    *p++ = (uint8_t)node->Status();
    *p++ = (uint8_t)node->Access();
    *p++ = (uint8_t)node->Type();
+   const char *name = (node->Name() != nullptr) ? node->Name() : "";
+   size_t length = strlen(name);
+   if (length > MIB_MAX_STRING)
+      length = MIB_MAX_STRING;
+   size_t shared = 0;
+   while (shared < 255 && shared < length && shared < state->lastLength && name[shared] == state->lastName[shared])
+      shared++;
+   *p++ = (uint8_t)shared;
    file->WriteBytes(field, (int)(p - field));
-   WriteStringBody(file, node->Name());
+   size_t rest = length - shared;
+   uint8_t size[2] = {(uint8_t)(rest >> 8), (uint8_t)rest};
+   file->WriteBytes(size, 2);
+   if (rest > 0)
+      file->WriteBytes(name + shared, (int)rest);
    file->PutByte(MIB_TAG_HEAD | MIB_END_OF_TAG);
+   state->lastName = name;
+   state->lastLength = length;
 }
 
 static void WriteFields(ZFile *file, SNMP_MIBObject *node, uint32_t flags, const char *inherited,
@@ -224,7 +242,7 @@ static void WriteFields(ZFile *file, SNMP_MIBObject *node, uint32_t flags, const
    file->PutByte(MIB_TAG_OBJECT);
    if (flags & MIB_FILE_OPTIONAL_FIELDS)
    {
-      WriteHead(file, node);
+      WriteHead(file, node, sets);
       if (!(flags & MIB_SAVE_NO_DESCRIPTIONS))
          WriteString(file, MIB_TAG_DESCRIPTION, node->Description());
       WriteOptionalFields(file, node, inherited, sets);
@@ -353,12 +371,15 @@ struct MibLoader
       the nodes that have no other fields share. */
    struct Syntax
    {
-      const ZbMibExtra *fields;
+      ZbMibExtra *fields;
       ZbMibExtra *shared;
    } *syntaxes;
    uint32_t syntaxCount;
    uint32_t syntaxCapacity;
    SNMP_MIBObject *scratch;   /* never part of the tree: a definition's fields are read into it */
+   /* The name the last head field gave (an arena text; "" for none). */
+   const char *lastHead;
+   uint32_t lastHeadLength;
    /* The last record made to hold nothing but a module: the nodes that only
       inherit that module share it. */
    ZbMibExtra *moduleOnly;
@@ -406,42 +427,79 @@ static void DropText(MibLoader *l, const char *text)
       ZbMibArenaPopText(l->arena, text, strlen(text) + 1);
 }
 
-/* Name or description (tag), after its opening tag, up to and with the
-   closing tag close. */
-static int ReadNodeText(MibLoader *l, SNMP_MIBObject *node, int tag, int close)
+/* Makes text (an arena text of size bytes, or NULL) the node's name or
+   description (tag): an arena node keeps it where it is; a node that keeps
+   its fields on the heap gets a copy, and the arena text is given back
+   unless keep. The text the field had is dropped first (DropNodeText). 0
+   when the copy cannot be made. */
+static void DropNodeText(MibLoader *l, SNMP_MIBObject *node, int tag)
 {
    char *&field = (tag == MIB_TAG_NAME) ? A::Name(node) : A::Description(node);
    uint32_t bit = (tag == MIB_TAG_NAME) ? ZB_MIB_NAME_IN_ARENA : ZB_MIB_DESCRIPTION_IN_ARENA;
    if (A::Storage(node) & bit)
    {
-      DropText(l, field);
+      /* The last head's name stays: the next head may start from it. */
+      if (field != l->lastHead)
+         DropText(l, field);
       field = nullptr;
       A::Storage(node) &= ~bit;
    }
-   char *text;
-   uint32_t size;
-   if (!ReadText(l, &text, &size))
-      return 0;
+}
+
+static int StoreNodeText(MibLoader *l, SNMP_MIBObject *node, int tag, char *text, uint32_t size, bool keep)
+{
+   char *&field = (tag == MIB_TAG_NAME) ? A::Name(node) : A::Description(node);
    if (l->InArena(node))
    {
       field = text;
       if (text != nullptr)
-         A::Storage(node) |= bit;
+         A::Storage(node) |= (tag == MIB_TAG_NAME) ? ZB_MIB_NAME_IN_ARENA : ZB_MIB_DESCRIPTION_IN_ARENA;
+      return 1;
    }
-   else
-   {
-      char *copy = zb_strdup(text);
+   char *copy = zb_strdup(text);
+   if (!keep)
       GiveBack(l, text, size);
-      if (text != nullptr && copy == nullptr)
-         return 0;
-      free(field);
-      field = copy;
+   if (text != nullptr && copy == nullptr)
+      return 0;
+   free(field);
+   field = copy;
+   return 1;
+}
+
+/* Name or description, after its opening tag, up to and with its closing tag. */
+static int ReadNodeText(MibLoader *l, SNMP_MIBObject *node, int tag)
+{
+   DropNodeText(l, node, tag);
+   char *text;
+   uint32_t size;
+   return ReadText(l, &text, &size) && StoreNodeText(l, node, tag, text, size, false) &&
+          ExpectTag(l->file, tag | MIB_END_OF_TAG);
+}
+
+/* The name of a head: the first shared bytes of the last head's name,
+   then the rest, in the arena; it becomes the last head's name. */
+static char *HeadName(MibLoader *l, uint32_t shared, const uint8_t *rest, uint32_t n)
+{
+   uint32_t length = shared + n;
+   char *text = nullptr;
+   if (length > 0)
+   {
+      if ((text = ZbMibArenaText(l->arena, length + 1)) == nullptr)
+         return nullptr;
+      memcpy(text, l->lastHead, shared);
+      if (rest != nullptr)
+         memcpy(text + shared, rest, n);
+      text[length] = 0;
    }
-   return ExpectTag(l->file, close);
+   l->lastHead = (text != nullptr) ? text : "";
+   l->lastHeadLength = length;
+   return text;
 }
 
 /* The value of a head field (tag 14): OID in base 128, at most five groups
-   and below 2^32; status, access and type; the name. Up to and with 94. */
+   and below 2^32; status, access and type; the name, as the count of bytes
+   it shares with the last head's name and a string of the rest. Up to and
+   with 94. */
 static int ReadHead(MibLoader *l, SNMP_MIBObject *node)
 {
    uint32_t oid = 0;
@@ -456,14 +514,23 @@ static int ReadHead(MibLoader *l, SNMP_MIBObject *node)
       if (groups == 5)
          return 0;
    }
-   const uint8_t *p = l->file->Take(3);
+   const uint8_t *p = l->file->Take(6);
    if (p == nullptr)
       return 0;
    A::Oid(node) = oid;
    A::Status(node) = p[0];
    A::Access(node) = p[1];
    A::Type(node) = p[2];
-   return ReadNodeText(l, node, MIB_TAG_NAME, MIB_TAG_HEAD | MIB_END_OF_TAG);
+   uint32_t shared = p[3], n = GetBE16(p + 4);
+   if (shared > l->lastHeadLength)
+      return 0;
+   DropNodeText(l, node, MIB_TAG_NAME);
+   /* The rest is read into place behind the shared bytes. */
+   char *text = HeadName(l, shared, nullptr, n);
+   if (shared + n > 0 && (text == nullptr || l->file->ReadBytes(text + shared, (int)n) != (int)n))
+      return 0;
+   return StoreNodeText(l, node, MIB_TAG_NAME, text, shared + n + 1, true) &&
+          ExpectTag(l->file, MIB_TAG_HEAD | MIB_END_OF_TAG);
 }
 
 /* A new arena record: a copy of from, or all fields absent; NULL when the
@@ -611,7 +678,7 @@ static int ReadOptionalField(MibLoader *l, SNMP_MIBObject *node, int tag);
    the other nodes of that module and syntax. */
 static int ApplySyntax(MibLoader *l, SNMP_MIBObject *node, MibLoader::Syntax *syntax)
 {
-   const ZbMibExtra *from = syntax->fields;
+   ZbMibExtra *from = syntax->fields;
    if (from == nullptr)
       return 1;
    if (l->InArena(node))
@@ -620,13 +687,19 @@ static int ApplySyntax(MibLoader *l, SNMP_MIBObject *node, MibLoader::Syntax *sy
       if (extra == nullptr || ((A::Storage(node) & ZB_MIB_EXTRA_SHARED) && ModuleOnly(extra)))
       {
          const char *module = (extra != nullptr) ? extra->module : nullptr;
-         if (syntax->shared == nullptr || syntax->shared->module != module)
+         if (syntax->shared == nullptr)
+         {
+            /* The first: the record that holds the syntax serves (only its
+               syntax fields are ever copied from it). */
+            from->module = module;
+            syntax->shared = from;
+         }
+         else if (syntax->shared->module != module)
          {
             ZbMibExtra *shared = NewRecord(l, from);
             if (shared == nullptr)
                return 0;
             shared->module = module;
-            shared->enumCapacity = 0;   /* the syntax's array, shared */
             syntax->shared = shared;
          }
          A::Extra(node) = syntax->shared;
@@ -695,6 +768,10 @@ static int ReadSyntax(MibLoader *l, SNMP_MIBObject *node)
    MibLoader::Syntax *syntax = &l->syntaxes[l->syntaxCount++];
    syntax->fields = A::Extra(scratch);
    syntax->shared = nullptr;
+   /* Complete: its named numbers are shared from now on (copied before any
+      record that holds them grows). */
+   if (syntax->fields != nullptr)
+      syntax->fields->enumCapacity = 0;
    return ApplySyntax(l, node, syntax);
 }
 
@@ -859,7 +936,7 @@ static int ReadRecordHead(MibLoader *l, SNMP_MIBObject *node)
 {
    uint32_t avail;
    const uint8_t *p = l->file->Peek(&avail);
-   uint32_t oid, n, used, stride = 1;
+   uint32_t oid, n, used, stride = 1, shared = 0;
    const uint8_t *name, *attributes;   /* status, access and type, stride bytes apart */
    if (avail >= 12 && p[0] == MIB_TAG_HEAD && l->file->Extended())
    {
@@ -878,10 +955,11 @@ static int ReadRecordHead(MibLoader *l, SNMP_MIBObject *node)
             return 0;
       }
       attributes = p + i;
-      n = GetBE16(p + i + 3);
-      name = p + i + 5;
-      used = i + 5 + n + 1;
-      if (avail < used || name[n] != (MIB_TAG_HEAD | MIB_END_OF_TAG))
+      shared = p[i + 3];
+      n = GetBE16(p + i + 4);
+      name = p + i + 6;
+      used = i + 6 + n + 1;
+      if (avail < used || name[n] != (MIB_TAG_HEAD | MIB_END_OF_TAG) || shared > l->lastHeadLength)
          return 0;
    }
    else if (avail >= 3 && p[0] == MIB_TAG_NAME)
@@ -915,7 +993,7 @@ static int ReadRecordHead(MibLoader *l, SNMP_MIBObject *node)
    {
       return 0;
    }
-   if (n > 0)
+   if (shared == 0 && n > 0)   /* a version-1 name, or a head's that shares nothing */
    {
       char *text = ZbMibArenaText(l->arena, n + 1);
       if (text == nullptr)
@@ -924,6 +1002,20 @@ static int ReadRecordHead(MibLoader *l, SNMP_MIBObject *node)
       text[n] = 0;
       A::Name(node) = text;
       A::Storage(node) |= ZB_MIB_NAME_IN_ARENA;
+      if (stride == 1)
+      {
+         l->lastHead = text;
+         l->lastHeadLength = n;
+      }
+   }
+   else if (stride == 1)
+   {
+      char *text = HeadName(l, shared, name, n);
+      if (text == nullptr && shared + n > 0)
+         return 0;
+      A::Name(node) = text;
+      if (text != nullptr)
+         A::Storage(node) |= ZB_MIB_NAME_IN_ARENA;
    }
    A::Status(node) = attributes[0];
    A::Access(node) = attributes[stride];
@@ -942,7 +1034,7 @@ static int ReadTree(ZFile *file, SNMP_MIBObject *top, ZbMibArena *arena, bool to
 {
    /* What the scratch node gets lives in the arena: its destructor frees nothing. */
    SNMP_MIBObject scratch;
-   MibLoader l = {file, arena, top, topInArena, nullptr, 0, 0, &scratch, nullptr};
+   MibLoader l = {file, arena, top, topInArena, nullptr, 0, 0, &scratch, "", 0, nullptr};
    SNMP_MIBObject *node = top;
    uint32_t depth = 1, nodes = 1;
    int result = 0;
@@ -982,7 +1074,7 @@ static int ReadTree(ZFile *file, SNMP_MIBObject *top, ZbMibArena *arena, bool to
             break;
          case MIB_TAG_NAME:
          case MIB_TAG_DESCRIPTION:
-            ok = ReadNodeText(&l, node, tag, tag | MIB_END_OF_TAG);
+            ok = ReadNodeText(&l, node, tag);
             break;
          case MIB_TAG_ACCESS:
          case MIB_TAG_STATUS:
