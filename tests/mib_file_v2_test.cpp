@@ -62,7 +62,7 @@ const char kSmallTreeBody[] =
    "0A 00 01 4D 8A "                                                     // module M
    "12 0B 00 01 54 8B 0C 00 03 31 78 3A 8C 0D 00 01 73 8D "              // syntax 0: T, 1x:, s,
    "0E 00 00 00 06 8E "                                                  //   fixed length 6,
-   "0F 00 00 00 01 00 02 75 70 8F 0F FF FF FF FF 00 00 8F 92 "           //   up(1), ""(-1)
+   "16 00 02 01 02 75 70 8F FF FF FF 7F 00 96 92 "                       //   up(1), ""(-1)
    "10 00 01 69 90 10 00 01 6A 90 11 01 91 "                             // INDEX { i, IMPLIED j }
    "01 14 02 FF FF FF 00 00 01 62 94 81 "                                // b
    "01 14 03 FF FF FF 00 00 01 63 94 0A 00 00 8A 81 "                    // c

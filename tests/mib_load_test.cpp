@@ -75,9 +75,9 @@ TEST(MIBFileSyntaxes, WrittenOnceAndReferenced)
    std::string body = ToHex(ReadFileBytes(path));
    // x defines syntax 0, y refers to it, z defines syntax 1.
    const std::string syntax0 = ToHex(Hex("12 0B 00 0D 44 69 73 70 6C 61 79 53 74 72 69 6E 67 8B "
-                                         "0F 00 00 00 01 00 02 75 70 8F 0F 00 00 00 02 00 04 64 6F 77 6E 8F 92"));
+                                         "16 00 02 01 02 75 70 02 04 64 6F 77 6E 96 92"));
    const std::string ref0 = ToHex(Hex("13 00 00 00 00 93"));
-   const std::string syntax1 = ToHex(Hex("12 0F 00 00 00 01 00 02 75 70 8F 92"));
+   const std::string syntax1 = ToHex(Hex("12 16 00 01 01 02 75 70 96 92"));
    size_t a = body.find(syntax0), b = body.find(ref0), c = body.find(syntax1);
    ASSERT_NE(a, std::string::npos);
    ASSERT_NE(b, std::string::npos);
@@ -142,6 +142,12 @@ TEST(MIBFileSyntaxes, ReaderRules)
       {"a field a syntax cannot hold", "12 10 00 01 69 90 92", nullptr},
       {"a syntax inside a syntax", "12 12 92 92", nullptr},
       {"a syntax left open", "12 0F 00 00 00 02 00 00 8F", nullptr},
+      {"a list of named numbers", "16 00 03 05 01 63 8F FF FF FF 7F 00 81 00 01 64 96", "-: 5c -1 128d"},
+      {"a list, then syntax 0", "16 00 01 02 00 96 13 00 00 00 00 93", "T: 2 7a"},
+      {"a list in a syntax", "12 16 00 01 09 01 65 96 92", "-: 9e"},
+      {"a list whose count passes its numbers", "16 00 02 05 01 63 96", nullptr},
+      {"a list with a value of six groups", "16 00 01 80 80 80 80 80 01 00 96", nullptr},
+      {"a list with a label past the end", "16 00 01 05 09 63 96", nullptr},
       {"a head field", "14 82 00 FF FF FF 00 00 01 62 94", "-:"},
       {"a head field with an OID of 2^32 - 1", "14 8F FF FF FF 7F FF FF FF 00 00 00 94", "-:"},
       {"a head field with an OID of 2^32", "14 90 80 80 80 00 FF FF FF 00 00 00 94", nullptr},

@@ -54,6 +54,7 @@ enum MibTag
    MIB_TAG_SYNTAX = 0x12,       /* syntax fields, defined once for the nodes that share them */
    MIB_TAG_SYNTAX_REF = 0x13,   /* the fields of a syntax defined earlier */
    MIB_TAG_HEAD = 0x14,         /* OID, status, access, type and name in one field */
+   MIB_TAG_ENUM_LIST = 0x16,    /* named numbers, counted, in base 128 */
    MIB_END_OF_TAG = 0x80,
 };
 
@@ -178,13 +179,37 @@ static void WriteSyntax(ZFile *file, SNMP_MIBObject *node, SyntaxSets *sets)
       field[5] = MIB_TAG_FIXED_LENGTH | MIB_END_OF_TAG;
       file->WriteBytes(field, 6);
    }
-   for (uint32_t i = 0; i < node->EnumCount(); i++)
+   uint32_t count = node->EnumCount();
+   if (count > 0xFFFF)
    {
-      field[0] = MIB_TAG_ENUM;
-      PutBE32(field + 1, (uint32_t)node->EnumValue(i));
-      file->WriteBytes(field, 5);
-      WriteStringBody(file, node->EnumLabel(i));
-      file->PutByte(MIB_TAG_ENUM | MIB_END_OF_TAG);
+      /* More than a list's count holds: one field each. */
+      for (uint32_t i = 0; i < count; i++)
+      {
+         field[0] = MIB_TAG_ENUM;
+         PutBE32(field + 1, (uint32_t)node->EnumValue(i));
+         file->WriteBytes(field, 5);
+         WriteStringBody(file, node->EnumLabel(i));
+         file->PutByte(MIB_TAG_ENUM | MIB_END_OF_TAG);
+      }
+   }
+   else if (count > 0)
+   {
+      field[0] = MIB_TAG_ENUM_LIST;
+      PutBE16(field + 1, (uint16_t)count);
+      file->WriteBytes(field, 3);
+      for (uint32_t i = 0; i < count; i++)
+      {
+         const char *label = node->EnumLabel(i);
+         size_t length = strlen(label);
+         if (length > MIB_MAX_STRING)
+            length = MIB_MAX_STRING;
+         uint8_t number[10];
+         uint8_t *end = BerPutSubId((uint32_t)node->EnumValue(i), number);
+         end = BerPutSubId((uint32_t)length, end);
+         file->WriteBytes(number, (int)(end - number));
+         file->WriteBytes(label, (int)length);
+      }
+      file->PutByte(MIB_TAG_ENUM_LIST | MIB_END_OF_TAG);
    }
    file->PutByte(MIB_TAG_SYNTAX | MIB_END_OF_TAG);
 }
@@ -496,24 +521,36 @@ static char *HeadName(MibLoader *l, uint32_t shared, const uint8_t *rest, uint32
    return text;
 }
 
+/* A number in base 128 (most significant group first, the high bit set on
+   every group but the last) of at most groups groups and below 2^32; 0 when
+   the data ends first or it is longer or larger. */
+static int ReadBase128(ZFile *file, int groups, uint32_t *out)
+{
+   uint32_t v = 0;
+   for (int i = 1;; i++)
+   {
+      int b = file->GetByte();
+      if (b < 0 || v >= (1u << 25))   /* a 33rd bit would be lost */
+         return 0;
+      v = (v << 7) | (uint32_t)(b & 0x7F);
+      if (!(b & 0x80))
+         break;
+      if (i == groups)
+         return 0;
+   }
+   *out = v;
+   return 1;
+}
+
 /* The value of a head field (tag 14): OID in base 128, at most five groups
    and below 2^32; status, access and type; the name, as the count of bytes
    it shares with the last head's name and a string of the rest. Up to and
    with 94. */
 static int ReadHead(MibLoader *l, SNMP_MIBObject *node)
 {
-   uint32_t oid = 0;
-   for (int groups = 1;; groups++)
-   {
-      int b = l->file->GetByte();
-      if (b < 0 || oid >= (1u << 25))   /* a 33rd bit would be lost */
-         return 0;
-      oid = (oid << 7) | (uint32_t)(b & 0x7F);
-      if (!(b & 0x80))
-         break;
-      if (groups == 5)
-         return 0;
-   }
+   uint32_t oid;
+   if (!ReadBase128(l->file, 5, &oid))
+      return 0;
    const uint8_t *p = l->file->Take(6);
    if (p == nullptr)
       return 0;
@@ -580,17 +617,18 @@ static bool ModuleOnly(const ZbMibExtra *extra)
 static int InheritModule(MibLoader *l, SNMP_MIBObject *child)
 {
    SNMP_MIBObject *parent = child->Parent();
-   const char *module = parent->Module();
+   ZbMibExtra *from = A::Extra(parent);
+   const char *module = (from != nullptr) ? from->module : nullptr;
    if (module == nullptr)
       return 1;
    ZbMibExtra *shared;
-   if (l->InArena(parent) && (A::Storage(parent) & ZB_MIB_EXTRA_SHARED) && ModuleOnly(A::Extra(parent)))
-   {
-      shared = A::Extra(parent);
-   }
-   else if (l->moduleOnly != nullptr && l->moduleOnly->module == module)
+   if (l->moduleOnly != nullptr && l->moduleOnly->module == module)
    {
       shared = l->moduleOnly;
+   }
+   else if (l->InArena(parent) && (A::Storage(parent) & ZB_MIB_EXTRA_SHARED) && ModuleOnly(from))
+   {
+      shared = l->moduleOnly = from;
    }
    else
    {
@@ -761,7 +799,7 @@ static int ReadSyntax(MibLoader *l, SNMP_MIBObject *node)
       if (tag == (MIB_TAG_SYNTAX | MIB_END_OF_TAG))
          break;
       if ((tag != MIB_TAG_TEXTUAL_CONVENTION && tag != MIB_TAG_DISPLAY_HINT && tag != MIB_TAG_UNITS &&
-           tag != MIB_TAG_FIXED_LENGTH && tag != MIB_TAG_ENUM) ||
+           tag != MIB_TAG_FIXED_LENGTH && tag != MIB_TAG_ENUM && tag != MIB_TAG_ENUM_LIST) ||
           !ReadOptionalField(l, scratch, tag))
          return 0;
    }
@@ -885,6 +923,45 @@ static int ReadOptionalField(MibLoader *l, SNMP_MIBObject *node, int tag)
             GiveBack(l, text, size);
          if (!ok)
             return 0;
+         break;
+      }
+      case MIB_TAG_ENUM_LIST:
+      {
+         /* A count, then each value and the label's length in base 128
+            and the label's bytes. */
+         if ((p = file->Take(2)) == nullptr)
+            return 0;
+         uint32_t count = GetBE16(p);
+         if (l->InArena(node) && count > 0)
+         {
+            /* Room for all of them at once. */
+            ZbMibExtra *extra = ArenaRecord(l, node);
+            if (extra == nullptr)
+               return 0;
+            if (extra->enumCount == 0 && extra->enumCapacity < count)
+            {
+               extra->enums = (ZbMibEnum *)ZbMibArenaObject(l->arena, count * sizeof(ZbMibEnum));
+               if (extra->enums == nullptr)
+                  return 0;
+               extra->enumCapacity = count;
+            }
+         }
+         for (uint32_t i = 0; i < count; i++)
+         {
+            uint32_t value, n;
+            if (!ReadBase128(file, 5, &value) || !ReadBase128(file, 3, &n) || n > MIB_MAX_STRING)
+               return 0;
+            char *label = (n > 0) ? ZbMibArenaText(l->arena, n + 1) : nullptr;
+            if (n > 0 && (label == nullptr || file->ReadBytes(label, (int)n) != (int)n))
+               return 0;
+            if (label != nullptr)
+               label[n] = 0;
+            int ok = AddEnum(l, node, (int32_t)value, label != nullptr ? label : "");
+            if (!l->InArena(node))
+               GiveBack(l, label, n + 1);
+            if (!ok)
+               return 0;
+         }
          break;
       }
       case MIB_TAG_IMPLIED:
