@@ -59,6 +59,7 @@ int main(int argc, char **argv)
    return 0;
 }
 #else
+#include "mib_tree_util.h"
 #include "zbsnmp.h"
 
 int main(int argc, char **argv)
@@ -74,17 +75,7 @@ int main(int argc, char **argv)
       double w1 = Micros(CLOCK_MONOTONIC), c1 = Micros(CLOCK_PROCESS_CPUTIME_ID);
       if (rc != SNMP_RC_SUCCESS)
          return 1;
-      unsigned long nodes = 0;
-      std::vector<SNMP_MIBObject *> stack = {tree};
-      while (!stack.empty())
-      {
-         SNMP_MIBObject *n = stack.back();
-         stack.pop_back();
-         nodes++;
-         for (SNMP_MIBObject *c = n->FirstChild(); c != nullptr; c = c->Next())
-            stack.push_back(c);
-      }
-      printf("%.0f %.0f %lu\n", w1 - w0, c1 - c0, nodes);
+      printf("%.0f %.0f %llu\n", w1 - w0, c1 - c0, (unsigned long long)CountMibNodes(tree));
       delete tree;
    }
    return 0;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "mib_tree_util.h"
 #include "test_util.h"
 #include "zbsnmp.h"
 
@@ -22,11 +23,7 @@ std::string Body(const std::vector<uint8_t> &file)
 
 uint32_t Load(const std::string &path, Tree *out)
 {
-   SNMP_MIBObject *root = nullptr;
-   uint32_t rc = SNMPLoadMIBTree(path.c_str(), &root);
-   if (rc == SNMP_RC_SUCCESS)
-      out->reset(root);
-   return rc;
+   return LoadMibTree(path, out);
 }
 
 // root
@@ -224,10 +221,7 @@ TEST(MIBFileOptionalFields, RandomTreesRoundTrip)
 
 std::vector<uint8_t> File(uint8_t version, uint8_t flags, const std::string &bodyHex)
 {
-   std::vector<uint8_t> f = {'Z', 'B', 'M', 'I', 'B', ' ', 16, version, 0, flags, 0, 0, 0, 0, 0, 1};
-   std::vector<uint8_t> body = Hex(bodyHex);
-   f.insert(f.end(), body.begin(), body.end());
-   return f;
+   return MibFileBytes(version, flags, Hex(bodyHex));
 }
 
 // The new tags mean something only in a file that announces them: version 2

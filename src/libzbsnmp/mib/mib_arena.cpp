@@ -5,6 +5,14 @@
 
 #if defined(__linux__)
 #include <sys/mman.h>
+
+/* A leak checker running in the process (LeakSanitizer) does not look into
+   mappings of our own: each is registered with it as a place that holds
+   pointers, or what only a loaded tree points to (the arena, texts a setter
+   put on the heap) would count as leaked. Weak: without the checker these
+   are NULL. */
+extern "C" void __lsan_register_root_region(const void *p, size_t size) __attribute__((weak));
+extern "C" void __lsan_unregister_root_region(const void *p, size_t size) __attribute__((weak));
 #endif
 
 struct ZbMibArenaBlock
@@ -39,6 +47,8 @@ static void FreeBlock(ZbMibArenaBlock *b)
 #if defined(__linux__)
    if (b->mapped)
    {
+      if (__lsan_unregister_root_region != nullptr)
+         __lsan_unregister_root_region(b, b->size);
       munmap(b, b->size);
       return;
    }
@@ -78,6 +88,8 @@ static ZbMibArenaBlock *MapBlock(size_t bytes)
    if (start + span > aligned + bytes)
       munmap((void *)(aligned + bytes), start + span - (aligned + bytes));
    madvise((void *)aligned, bytes, MADV_HUGEPAGE);   /* advice only: it may be refused */
+   if (__lsan_register_root_region != nullptr)
+      __lsan_register_root_region((void *)aligned, bytes);
    ZbMibArenaBlock *b = (ZbMibArenaBlock *)aligned;
    b->mapped = 1;
    return b;
