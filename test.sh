@@ -88,7 +88,7 @@ stage_install() {
   if grep -rIl -e "$staged" -e /usr/local "$prefix"; then echo "installed files name a fixed prefix"; exit 1; fi
   local dynamic
   dynamic=$(readelf -d "$prefix"/lib*/libzbsnmp.so)
-  grep -q 'SONAME.*libzbsnmp.so.1' <<<"$dynamic" || { echo "no SONAME"; exit 1; }
+  grep -q 'SONAME.*libzbsnmp.so.2' <<<"$dynamic" || { echo "no SONAME"; exit 1; }
   # With find_package
   cmake -S examples/consumer -B build-install/cmake -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
   cmake --build build-install/cmake >/dev/null

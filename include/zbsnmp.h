@@ -26,7 +26,10 @@
 #ifndef ZBSNMP_H
 #define ZBSNMP_H
 
+#include <stddef.h>
 #include <stdint.h>
+
+#include <new>
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -51,7 +54,7 @@ typedef int SNMP_SOCKET;
 #define ZBSNMP_API __attribute__((visibility("default")))
 #endif
 
-#define ZBSNMP_VERSION_STRING "1.0.0"
+#define ZBSNMP_VERSION_STRING "2.0.0"
 
 /* Status codes */
 #define SNMP_RC_SUCCESS          0
@@ -878,6 +881,16 @@ public:
    SNMP_MIBObject(const SNMP_MIBObject &) = delete;
    SNMP_MIBObject &operator=(const SNMP_MIBObject &) = delete;
 
+   /* Nodes made with new live on the heap; the nodes of a loaded tree live in
+      large blocks that the tree shares. delete releases a node of either
+      kind, so trees may mix them. */
+   static void *operator new(size_t size);
+   static void *operator new(size_t size, const std::nothrow_t &) noexcept;
+   static void *operator new(size_t, void *place) noexcept { return place; }
+   static void operator delete(void *node) noexcept;
+   static void operator delete(void *node, const std::nothrow_t &) noexcept;
+   static void operator delete(void *, void *) noexcept {}
+
    SNMP_MIBObject *Parent() { return m_parent; }
    SNMP_MIBObject *Next() { return m_next; }
    SNMP_MIBObject *Prev() { return m_prev; }
@@ -944,6 +957,7 @@ public:
    int ReadFromFile(ZFile *file);
 
 private:
+   friend struct ZbMibAccess;
    void Initialize();
 
    SNMP_MIBObject *m_parent;
@@ -957,6 +971,7 @@ private:
    int m_type;
    int m_status;
    int m_access;
+   uint32_t m_storage;           /* where the node and its texts live (a loaded tree's blocks) */
    struct ZbMibExtra *m_extra;   /* the optional fields, NULL while none is set */
 };
 

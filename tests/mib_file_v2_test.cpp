@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "mib_tree_util.h"
 #include "test_util.h"
 #include "zbsnmp.h"
 
@@ -22,11 +23,7 @@ std::string Body(const std::vector<uint8_t> &file)
 
 uint32_t Load(const std::string &path, Tree *out)
 {
-   SNMP_MIBObject *root = nullptr;
-   uint32_t rc = SNMPLoadMIBTree(path.c_str(), &root);
-   if (rc == SNMP_RC_SUCCESS)
-      out->reset(root);
-   return rc;
+   return LoadMibTree(path, out);
 }
 
 // root
@@ -57,14 +54,15 @@ SNMP_MIBObject *SmallTree()
 }
 
 const char kSmallTreeBody[] =
-   "01 02 00 00 82 07 00 87 05 FF 85 04 FF 84 06 FF 86 "                 // root
-   "01 02 00 01 61 82 07 01 87 05 00 85 04 02 84 06 17 86 "              // a
-   "0A 00 01 4D 8A 0B 00 01 54 8B 0C 00 03 31 78 3A 8C 0D 00 01 73 8D "  // module .. units
-   "0E 00 00 00 06 8E "                                                  // fixed length 6
-   "0F 00 00 00 01 00 02 75 70 8F 0F FF FF FF FF 00 00 8F "              // up(1), ""(-1)
+   "01 14 00 FF FF FF 00 00 00 94 "                                      // root: OID 0, no name
+   "01 14 01 00 02 17 00 00 01 61 94 "                                   // a: OID 1, attributes, name
+   "0A 00 01 4D 8A "                                                     // module M
+   "12 0B 00 01 54 8B 0C 00 03 31 78 3A 8C 0D 00 01 73 8D "              // syntax 0: T, 1x:, s,
+   "0E 00 00 00 06 8E "                                                  //   fixed length 6,
+   "16 00 02 01 02 75 70 8F FF FF FF 7F 00 96 92 "                       //   up(1), ""(-1)
    "10 00 01 69 90 10 00 01 6A 90 11 01 91 "                             // INDEX { i, IMPLIED j }
-   "01 02 00 01 62 82 07 02 87 05 FF 85 04 FF 84 06 FF 86 81 "           // b
-   "01 02 00 01 63 82 07 03 87 05 FF 85 04 FF 84 06 FF 86 0A 00 00 8A 81 "  // c
+   "01 14 02 FF FF FF 00 00 01 62 94 81 "                                // b
+   "01 14 03 FF FF FF 00 00 01 63 94 0A 00 00 8A 81 "                    // c
    "81 81";
 
 TEST(MIBFileOptionalFields, ByteExactRecords)
@@ -223,10 +221,7 @@ TEST(MIBFileOptionalFields, RandomTreesRoundTrip)
 
 std::vector<uint8_t> File(uint8_t version, uint8_t flags, const std::string &bodyHex)
 {
-   std::vector<uint8_t> f = {'Z', 'B', 'M', 'I', 'B', ' ', 16, version, 0, flags, 0, 0, 0, 0, 0, 1};
-   std::vector<uint8_t> body = Hex(bodyHex);
-   f.insert(f.end(), body.begin(), body.end());
-   return f;
+   return MibFileBytes(version, flags, Hex(bodyHex));
 }
 
 // The new tags mean something only in a file that announces them: version 2
@@ -245,7 +240,8 @@ TEST(MIBFileOptionalFields, TagsOnlyWhereAnnounced)
       {"version 1 with the flag", 1, 0x04, "01 0A 00 01 4D 8A 81", SNMP_RC_BAD_FILE_DATA},
       {"version 2 without the flag", 2, 0x00, "01 0A 00 01 4D 8A 81", SNMP_RC_BAD_FILE_DATA},
       {"wrong closing tag", 2, 0x04, "01 0A 00 01 4D 8B 81", SNMP_RC_BAD_FILE_DATA},
-      {"undefined tag 12", 2, 0x04, "01 12 81", SNMP_RC_BAD_FILE_DATA},
+      {"undefined tag 14", 2, 0x04, "01 14 81", SNMP_RC_BAD_FILE_DATA},
+      {"shared named numbers in version 1", 1, 0x04, "01 12 00 00 92 81", SNMP_RC_BAD_FILE_DATA},
       {"enum cut in its value", 2, 0x04, "01 0F 00 00", SNMP_RC_BAD_FILE_DATA},
       {"index with a length past the end", 2, 0x04, "01 10 00 09 61 90 81", SNMP_RC_BAD_FILE_DATA},
       {"implied without its byte", 2, 0x04, "01 11", SNMP_RC_BAD_FILE_DATA},

@@ -16,6 +16,7 @@
 #include <unistd.h>
 #endif
 
+#include "mib_tree_util.h"
 #include "test_util.h"
 #include "zbsnmp.h"
 
@@ -783,15 +784,7 @@ static void EmptyNodes(uint32_t n, const std::function<void(const std::string &)
 // Current size of this process's address space.
 static rlim_t AddressSpace()
 {
-   unsigned long pages = 0;
-   FILE *f = fopen("/proc/self/statm", "r");
-   if (f != nullptr)
-   {
-      if (fscanf(f, "%lu", &pages) != 1)
-         pages = 0;
-      fclose(f);
-   }
-   return (rlim_t)pages * (rlim_t)sysconf(_SC_PAGESIZE);
+   return (rlim_t)AddressSpaceBytes();
 }
 
 // Loads path in a child process under an address-space limit (1: 16 MiB

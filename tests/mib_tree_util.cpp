@@ -1,7 +1,11 @@
 #include "mib_tree_util.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include <fstream>
 #include <sstream>
@@ -105,4 +109,52 @@ SNMP_MIBObject *BuildMibTreeFromTsv(const std::string &path)
          node->SetModule(f[5].c_str());
    }
    return root;
+}
+
+uint32_t LoadMibTree(const std::string &path, std::unique_ptr<SNMP_MIBObject> *out)
+{
+   SNMP_MIBObject *root = nullptr;
+   uint32_t rc = SNMPLoadMIBTree(path.c_str(), &root);
+   if (rc == SNMP_RC_SUCCESS)
+      out->reset(root);
+   return rc;
+}
+
+std::vector<uint8_t> MibFileBytes(uint8_t version, uint8_t flags, const std::vector<uint8_t> &body)
+{
+   std::vector<uint8_t> f = {'Z', 'B', 'M', 'I', 'B', ' ', 16, version, 0, flags, 0, 0, 0, 0, 0, 1};
+   f.insert(f.end(), body.begin(), body.end());
+   return f;
+}
+
+uint64_t CountMibNodes(SNMP_MIBObject *root)
+{
+   uint64_t nodes = 0;
+   std::vector<SNMP_MIBObject *> stack = {root};
+   while (root != nullptr && !stack.empty())
+   {
+      SNMP_MIBObject *n = stack.back();
+      stack.pop_back();
+      nodes++;
+      for (SNMP_MIBObject *c = n->FirstChild(); c != nullptr; c = c->Next())
+         stack.push_back(c);
+   }
+   return nodes;
+}
+
+size_t AddressSpaceBytes()
+{
+   unsigned long pages = 0;
+   FILE *f = fopen("/proc/self/statm", "r");
+   if (f != nullptr)
+   {
+      if (fscanf(f, "%lu", &pages) != 1)
+         pages = 0;
+      fclose(f);
+   }
+#ifdef _WIN32
+   return (size_t)pages * 4096;
+#else
+   return (size_t)pages * (size_t)sysconf(_SC_PAGESIZE);
+#endif
 }

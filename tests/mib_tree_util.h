@@ -3,9 +3,12 @@
 #ifndef ZBSNMP_MIB_TREE_UTIL_H
 #define ZBSNMP_MIB_TREE_UTIL_H
 
+#include <stddef.h>
 #include <stdint.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "zbsnmp.h"
 
@@ -30,5 +33,16 @@ SNMP_MIBObject *BuildMibTree(const MibNodeDef *defs, size_t count);
 // access, status, module); types, access and status in the library's vocabulary,
 // the first name of an OID kept. NULL when the file cannot be read.
 SNMP_MIBObject *BuildMibTreeFromTsv(const std::string &path);
+
+// Helpers of the MIB file tests and benchmarks.
+// Loads a tree file into *out when the load succeeds; the load's status code.
+uint32_t LoadMibTree(const std::string &path, std::unique_ptr<SNMP_MIBObject> *out);
+// The bytes of a MIB tree file: its header with the given version and flags,
+// then the body.
+std::vector<uint8_t> MibFileBytes(uint8_t version, uint8_t flags, const std::vector<uint8_t> &body);
+// The nodes of a tree, the root included.
+uint64_t CountMibNodes(SNMP_MIBObject *root);
+// The size of this process's address space in bytes (0 where it cannot be read).
+size_t AddressSpaceBytes();
 
 #endif

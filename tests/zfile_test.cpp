@@ -131,6 +131,80 @@ TEST(ZFile, CorruptAndTrailingData)
    t.Close();
 }
 
+// The check value of a stream is computed in 32-byte steps: it agrees with
+// zlib's for every length around the step and the reduction bound, from any
+// start value, on bytes of 255 (the largest sums) and on mixed bytes.
+TEST(ZFile, Adler32AgreesWithZlib)
+{
+   std::vector<uint8_t> mixed = Pattern(200000), full(200000, 0xFF);
+   const size_t lengths[] = {0, 1, 31, 32, 33, 63, 64, 65, 5520, 5551, 5552, 5553, 5584, 65536, 200000};
+   const uint32_t starts[] = {1, 0xFFF0FFF0, 0x12345678 % 65521};
+   for (const std::vector<uint8_t> *data : {&mixed, &full})
+      for (size_t offset : {0, 3})
+         for (size_t n : lengths)
+            for (uint32_t start : starts)
+            {
+               if (n + offset > data->size())
+                  continue;
+               SCOPED_TRACE(std::to_string(n) + " at " + std::to_string(offset));
+               EXPECT_EQ(ZbAdler32(start, data->data() + offset, n),
+                         (uint32_t)adler32(start, data->data() + offset, (uInt)n));
+            }
+}
+
+// A compressed body whose trailer (the Adler-32 of its data) is wrong fails
+// at its end, also when the trailer begins in one read of the file and ends
+// in the next: no byte of it may pass unchecked.
+TEST(ZFile, TrailerIsChecked)
+{
+   std::string dir = TempDir();
+   std::mt19937 rng(7);
+   std::vector<uint8_t> noise(70000);
+   for (uint8_t &b : noise)
+      b = (uint8_t)rng();
+   // Stored blocks: the stream is its data and a few bytes more, so a length
+   // can be chosen that puts the trailer across the 64 KiB reads.
+   for (size_t split : {0, 1, 2, 3, 4})
+   {
+      std::vector<uint8_t> z;
+      size_t n = 65000;
+      for (;; n++)
+      {
+         uLongf size = compressBound((uLong)n);
+         z.resize(size);
+         ASSERT_EQ(compress2(z.data(), &size, noise.data(), (uLong)n, 0), Z_OK);
+         z.resize(size);
+         if (z.size() == 65536 + split)
+            break;
+         ASSERT_LT(z.size(), 65536 + split);
+      }
+      for (int corrupt = -1; corrupt < 4; corrupt++)
+      {
+         SCOPED_TRACE("split " + std::to_string(split) + " byte " + std::to_string(corrupt));
+         std::vector<uint8_t> file = z;
+         if (corrupt >= 0)
+            file[file.size() - 4 + corrupt] ^= 0x01;
+         WriteFileBytes(dir + "/t", file);
+         FILE *f = fopen((dir + "/t").c_str(), "rb");
+         ZFile r(f, 1, 0);
+         std::vector<uint8_t> back(n);
+         int got = r.ReadBytes(back.data(), (int)n);
+         int end = r.VerifyEnd();
+         if (corrupt < 0)
+         {
+            EXPECT_EQ(got, (int)n);
+            EXPECT_EQ(end, 1);
+            EXPECT_TRUE(std::equal(back.begin(), back.end(), noise.begin()));
+         }
+         else
+         {
+            EXPECT_EQ(got == (int)n && end == 1, false);
+         }
+         r.Close();
+      }
+   }
+}
+
 // A limit of n body bytes lets exactly n through, in either direction and
 // either mode, across buffer boundaries; n + 1 fails.
 TEST(ZFile, LimitBoundsTheBody)

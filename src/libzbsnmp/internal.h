@@ -349,37 +349,4 @@ uint64_t ZbVariableBound(SNMP_Variable *var);
 /* Writes the binding at out (room: ZbVariableBound); returns the end. */
 uint8_t *ZbVariablePut(SNMP_Variable *var, uint8_t *out);
 
-/* ---- Optional fields of SNMP_MIBObject ---- */
-struct ZbMibEnum
-{
-   int32_t value;
-   char *label;
-};
-struct ZbMibExtra
-{
-   char *module;           /* shared between nodes: see ZbMibShareModule */
-   char *textualConvention;
-   char *displayHint;
-   char *units;
-   uint32_t fixedLength;
-   uint32_t enumCount;
-   ZbMibEnum *enums;       /* malloc'ed array */
-   uint32_t indexCount;
-   char **indexNames;      /* malloc'ed array of malloc'ed names */
-   bool indexImplied;
-};
-/* Frees the fields and the record itself (NULL is allowed). */
-void ZbMibExtraFree(ZbMibExtra *extra);
-/* The node's record in *slot, made (all fields absent) on first use; NULL
-   when it cannot be allocated. */
-ZbMibExtra *ZbMibExtraGet(ZbMibExtra **slot);
-/* Append a named number or an index name that the record takes over (a
-   malloc block, freed on failure); 0 when it cannot be stored. */
-int ZbMibAddEnumTaking(ZbMibExtra **slot, int32_t value, char *label);
-int ZbMibAddIndexTaking(ZbMibExtra **slot, char *name);
-/* Gives the record the module text of another node (module is what that
-   node's Module() returned, or NULL to remove the field), shared with it
-   rather than copied; 0 when it cannot be stored. */
-int ZbMibShareModule(ZbMibExtra **slot, const char *module);
-
 #endif

@@ -1,6 +1,6 @@
 /* The MIB tree file: a 16-byte header ("ZBMIB ", header size, version, flags,
    reserved, timestamp; big-endian) and a tagged body, plain or compressed. */
-#include "internal.h"
+#include "mib_node.h"
 #include "zfile.h"
 
 #include <errno.h>
@@ -10,6 +10,8 @@
 #include <time.h>
 
 #include <new>
+#include <string>
+#include <unordered_map>
 
 #ifdef _WIN32
 #include <io.h>
@@ -49,6 +51,10 @@ enum MibTag
    MIB_TAG_ENUM = 0x0F,
    MIB_TAG_INDEX = 0x10,
    MIB_TAG_IMPLIED = 0x11,
+   MIB_TAG_SYNTAX = 0x12,       /* syntax fields, defined once for the nodes that share them */
+   MIB_TAG_SYNTAX_REF = 0x13,   /* the fields of a syntax defined earlier */
+   MIB_TAG_HEAD = 0x14,         /* OID, status, access, type and name in one field */
+   MIB_TAG_ENUM_LIST = 0x16,    /* named numbers, counted, in base 128 */
    MIB_END_OF_TAG = 0x80,
 };
 
@@ -93,20 +99,79 @@ static bool HasOptionalFields(SNMP_MIBObject *node)
           node->IsIndexImplied();
 }
 
-/* The optional fields of format version 2. The module is left out where it
-   is the one the node inherits from its parent's record (inherited); a node
-   without a module under one with a module gets an empty module field. */
-static void WriteOptionalFields(ZFile *file, SNMP_MIBObject *node, const char *inherited)
+/* What a save of version 2 remembers: the syntaxes it has written, by
+   their contents, with the number of each, and the next number; the name
+   the last head gave (as written), which the next one starts from. */
+struct SyntaxSets
 {
-   if (!SameText(node->Module(), inherited))
-      WriteString(file, MIB_TAG_MODULE, node->Module());
+   std::unordered_map<std::string, uint32_t> ids;
+   uint32_t next = 0;
+   const char *lastName = nullptr;
+   size_t lastLength = 0;
+};
+
+static bool HasSyntax(SNMP_MIBObject *node)
+{
+   return node->TextualConvention() != nullptr || node->DisplayHint() != nullptr ||
+          node->Units() != nullptr || node->FixedLength() != 0 || node->EnumCount() != 0;
+}
+
+/* The key of a node's syntax: each text (present or not), the fixed length
+   and the named numbers. */
+static std::string SyntaxKey(SNMP_MIBObject *node)
+{
+   std::string key;
+   for (const char *text : {node->TextualConvention(), node->DisplayHint(), node->Units()})
+   {
+      key.push_back(text != nullptr ? '+' : '-');
+      if (text != nullptr)
+         key.append(text, strlen(text) + 1);
+   }
+   uint8_t number[4];
+   PutBE32(number, node->FixedLength());
+   key.append((const char *)number, 4);
+   for (uint32_t i = 0; i < node->EnumCount(); i++)
+   {
+      PutBE32(number, (uint32_t)node->EnumValue(i));
+      key.append((const char *)number, 4);
+      key.append(node->EnumLabel(i), strlen(node->EnumLabel(i)) + 1);
+   }
+   return key;
+}
+
+/* A node's syntax: textual convention, display hint, units, fixed length
+   and named numbers. A reference to the syntax written before with the same
+   fields, else a new syntax (numbered in the order written) holding them. */
+static void WriteSyntax(ZFile *file, SNMP_MIBObject *node, SyntaxSets *sets)
+{
+   uint8_t field[6];
+   try
+   {
+      std::string key = SyntaxKey(node);
+      auto found = sets->ids.find(key);
+      if (found != sets->ids.end())
+      {
+         field[0] = MIB_TAG_SYNTAX_REF;
+         PutBE32(field + 1, found->second);
+         field[5] = MIB_TAG_SYNTAX_REF | MIB_END_OF_TAG;
+         file->WriteBytes(field, 6);
+         return;
+      }
+      sets->ids.emplace(std::move(key), sets->next);
+   }
+   catch (const std::bad_alloc &)
+   {
+      /* No memory to remember the syntax: it is written all the same, and a
+         later node with the same fields writes it again. */
+   }
+   sets->next++;
+   file->PutByte(MIB_TAG_SYNTAX);
    if (node->TextualConvention() != nullptr)
       WriteString(file, MIB_TAG_TEXTUAL_CONVENTION, node->TextualConvention());
    if (node->DisplayHint() != nullptr)
       WriteString(file, MIB_TAG_DISPLAY_HINT, node->DisplayHint());
    if (node->Units() != nullptr)
       WriteString(file, MIB_TAG_UNITS, node->Units());
-   uint8_t field[6];
    if (node->FixedLength() != 0)
    {
       field[0] = MIB_TAG_FIXED_LENGTH;
@@ -114,23 +179,100 @@ static void WriteOptionalFields(ZFile *file, SNMP_MIBObject *node, const char *i
       field[5] = MIB_TAG_FIXED_LENGTH | MIB_END_OF_TAG;
       file->WriteBytes(field, 6);
    }
-   for (uint32_t i = 0; i < node->EnumCount(); i++)
+   uint32_t count = node->EnumCount();
+   if (count > 0xFFFF)
    {
-      field[0] = MIB_TAG_ENUM;
-      PutBE32(field + 1, (uint32_t)node->EnumValue(i));
-      file->WriteBytes(field, 5);
-      WriteStringBody(file, node->EnumLabel(i));
-      file->PutByte(MIB_TAG_ENUM | MIB_END_OF_TAG);
+      /* More than a list's count holds: one field each. */
+      for (uint32_t i = 0; i < count; i++)
+      {
+         field[0] = MIB_TAG_ENUM;
+         PutBE32(field + 1, (uint32_t)node->EnumValue(i));
+         file->WriteBytes(field, 5);
+         WriteStringBody(file, node->EnumLabel(i));
+         file->PutByte(MIB_TAG_ENUM | MIB_END_OF_TAG);
+      }
    }
+   else if (count > 0)
+   {
+      field[0] = MIB_TAG_ENUM_LIST;
+      PutBE16(field + 1, (uint16_t)count);
+      file->WriteBytes(field, 3);
+      for (uint32_t i = 0; i < count; i++)
+      {
+         const char *label = node->EnumLabel(i);
+         size_t length = strlen(label);
+         if (length > MIB_MAX_STRING)
+            length = MIB_MAX_STRING;
+         uint8_t number[10];
+         uint8_t *end = BerPutSubId((uint32_t)node->EnumValue(i), number);
+         end = BerPutSubId((uint32_t)length, end);
+         file->WriteBytes(number, (int)(end - number));
+         file->WriteBytes(label, (int)length);
+      }
+      file->PutByte(MIB_TAG_ENUM_LIST | MIB_END_OF_TAG);
+   }
+   file->PutByte(MIB_TAG_SYNTAX | MIB_END_OF_TAG);
+}
+
+/* The optional fields of format version 2. The module is left out where it
+   is the one the node inherits from its parent's record (inherited); a node
+   without a module under one with a module gets an empty module field. */
+static void WriteOptionalFields(ZFile *file, SNMP_MIBObject *node, const char *inherited,
+                                SyntaxSets *sets)
+{
+   if (!SameText(node->Module(), inherited))
+      WriteString(file, MIB_TAG_MODULE, node->Module());
+   if (HasSyntax(node))
+      WriteSyntax(file, node, sets);
    for (uint32_t i = 0; i < node->IndexCount(); i++)
       WriteString(file, MIB_TAG_INDEX, node->IndexName(i));
    if (node->IsIndexImplied())
       WriteByteField(file, MIB_TAG_IMPLIED, 1);
 }
 
-static void WriteFields(ZFile *file, SNMP_MIBObject *node, uint32_t flags, const char *inherited)
+/* The head of a version-2 record: OID in base 128 (most significant group
+   first, the high bit set on all groups but the last), status, access,
+   type, and the name: the number of its first bytes that it shares with the
+   name of the head before (at most 255), then the rest as a string. */
+static void WriteHead(ZFile *file, SNMP_MIBObject *node, SyntaxSets *state)
+{
+   uint8_t field[10];
+   field[0] = MIB_TAG_HEAD;
+   uint8_t *p = BerPutSubId(node->OID(), field + 1);
+   *p++ = (uint8_t)node->Status();
+   *p++ = (uint8_t)node->Access();
+   *p++ = (uint8_t)node->Type();
+   const char *name = (node->Name() != nullptr) ? node->Name() : "";
+   size_t length = strlen(name);
+   if (length > MIB_MAX_STRING)
+      length = MIB_MAX_STRING;
+   size_t shared = 0;
+   while (shared < 255 && shared < length && shared < state->lastLength && name[shared] == state->lastName[shared])
+      shared++;
+   *p++ = (uint8_t)shared;
+   file->WriteBytes(field, (int)(p - field));
+   size_t rest = length - shared;
+   uint8_t size[2] = {(uint8_t)(rest >> 8), (uint8_t)rest};
+   file->WriteBytes(size, 2);
+   if (rest > 0)
+      file->WriteBytes(name + shared, (int)rest);
+   file->PutByte(MIB_TAG_HEAD | MIB_END_OF_TAG);
+   state->lastName = name;
+   state->lastLength = length;
+}
+
+static void WriteFields(ZFile *file, SNMP_MIBObject *node, uint32_t flags, const char *inherited,
+                        SyntaxSets *sets)
 {
    file->PutByte(MIB_TAG_OBJECT);
+   if (flags & MIB_FILE_OPTIONAL_FIELDS)
+   {
+      WriteHead(file, node, sets);
+      if (!(flags & MIB_SAVE_NO_DESCRIPTIONS))
+         WriteString(file, MIB_TAG_DESCRIPTION, node->Description());
+      WriteOptionalFields(file, node, inherited, sets);
+      return;
+   }
    WriteString(file, MIB_TAG_NAME, node->Name());
    uint32_t oid = node->OID();
    uint8_t field[6];
@@ -160,8 +302,6 @@ static void WriteFields(ZFile *file, SNMP_MIBObject *node, uint32_t flags, const
    WriteByteField(file, MIB_TAG_TYPE, node->Type());
    if (!(flags & MIB_SAVE_NO_DESCRIPTIONS))
       WriteString(file, MIB_TAG_DESCRIPTION, node->Description());
-   if (flags & MIB_FILE_OPTIONAL_FIELDS)
-      WriteOptionalFields(file, node, inherited);
 }
 
 /* Walks the subtree of root depth first: enter(node) before its children,
@@ -197,15 +337,22 @@ void SNMP_MIBObject::WriteToFile(ZFile *file, uint32_t flags)
 {
    /* Each node's fields, then its children, then its closing tag. A tree
       that the reader would refuse as too deep fails the stream. */
+   SyntaxSets *sets = new (std::nothrow) SyntaxSets();
+   if (sets == nullptr)
+   {
+      file->Fail();
+      return;
+   }
    int whole = WalkTree(
        this,
        [&](SNMP_MIBObject *node) {
           /* A record starts with its parent's module: the reader knows no
              parent above the record it starts from. */
-          WriteFields(file, node, flags, node == this ? nullptr : node->Parent()->Module());
+          WriteFields(file, node, flags, node == this ? nullptr : node->Parent()->Module(), sets);
           return true;
        },
        [&](SNMP_MIBObject *) { file->PutByte(MIB_TAG_OBJECT | MIB_END_OF_TAG); });
+   delete sets;
    if (!whole)
       file->Fail();
 }
@@ -234,219 +381,816 @@ static int ExpectTag(ZFile *file, int tag)
    return file->GetByte() == tag;
 }
 
-/* Reads n bytes of text into a new malloc block; *out is NULL for n = 0.
-   Fails at once when the data ends inside the text. */
-static int ReadText(ZFile *file, uint32_t n, char **out)
+using A = ZbMibAccess;
+
+/* One load: the stream, the arena the tree is built in, and the shared
+   enumerations defined so far (numbered from 0 in the order read). */
+struct MibLoader
 {
+   ZFile *file;
+   ZbMibArena *arena;
+   SNMP_MIBObject *top;
+   bool topInArena;   /* top's own fields may go into the arena */
+   /* The syntaxes defined so far: the record that holds each one's fields,
+      and the last record made of a module and these fields alone, which
+      the nodes that have no other fields share. */
+   struct Syntax
+   {
+      ZbMibExtra *fields;
+      ZbMibExtra *shared;
+   } *syntaxes;
+   uint32_t syntaxCount;
+   uint32_t syntaxCapacity;
+   SNMP_MIBObject *scratch;   /* never part of the tree: a definition's fields are read into it */
+   /* The name the last head field gave (an arena text; "" for none). */
+   const char *lastHead;
+   uint32_t lastHeadLength;
+   /* The last record made to hold nothing but a module: the nodes that only
+      inherit that module share it. */
+   ZbMibExtra *moduleOnly;
+
+   /* Whether the node's fields live in this load's arena: every node the
+      load makes, and top when it lives there too; any other node keeps its
+      fields on the heap, as the setters make them. */
+   bool InArena(SNMP_MIBObject *node) const { return node != top || topInArena; }
+};
+
+/* Reads a 16-bit length and the text into the arena, terminated; *out is
+   NULL for length 0. *size is the room it takes (length + 1). */
+static int ReadText(MibLoader *l, char **out, uint32_t *size)
+{
+   const uint8_t *h = l->file->Take(2);
+   if (h == nullptr)
+      return 0;
+   uint32_t n = GetBE16(h);
+   *out = nullptr;
+   *size = 0;
    if (n == 0)
-   {
-      *out = nullptr;
       return 1;
-   }
-   char *text = (char *)malloc(n + 1);
-   if (text == nullptr)
+   char *text = ZbMibArenaText(l->arena, n + 1);
+   if (text == nullptr || l->file->ReadBytes(text, (int)n) != (int)n)
       return 0;
-   if (file->ReadBytes(text, (int)n) != (int)n)
-   {
-      free(text);
-      return 0;
-   }
    text[n] = 0;
    *out = text;
+   *size = n + 1;
    return 1;
 }
 
-/* Reads a 16-bit length and the text; *out is NULL for length 0. */
-static int ReadString(ZFile *file, char **out)
+/* A text read into the arena for a node that keeps its fields on the heap:
+   the node has taken a copy of it, so its room is given back. */
+static void GiveBack(MibLoader *l, const char *text, uint32_t size)
 {
-   int high = file->GetByte();
-   int low = file->GetByte();
-   if (high < 0 || low < 0)
-      return 0;
-   uint32_t n = ((uint32_t)high << 8) | (uint32_t)low;
-   return ReadText(file, n, out);
+   if (text != nullptr)
+      ZbMibArenaPopText(l->arena, text, size);
 }
 
-static int ReadNumber(ZFile *file, int width, uint32_t *out)
+/* An arena text that a field stops using: given back when it was the last
+   one taken, so that a field read again and again reuses its room. */
+static void DropText(MibLoader *l, const char *text)
 {
-   uint8_t bytes[4];
-   if (file->ReadBytes(bytes, width) != width)
+   if (text != nullptr)
+      ZbMibArenaPopText(l->arena, text, strlen(text) + 1);
+}
+
+/* Makes text (an arena text of size bytes, or NULL) the node's name or
+   description (tag): an arena node keeps it where it is; a node that keeps
+   its fields on the heap gets a copy, and the arena text is given back
+   unless keep. The text the field had is dropped first (DropNodeText). 0
+   when the copy cannot be made. */
+static void DropNodeText(MibLoader *l, SNMP_MIBObject *node, int tag)
+{
+   char *&field = (tag == MIB_TAG_NAME) ? A::Name(node) : A::Description(node);
+   uint32_t bit = (tag == MIB_TAG_NAME) ? ZB_MIB_NAME_IN_ARENA : ZB_MIB_DESCRIPTION_IN_ARENA;
+   if (A::Storage(node) & bit)
+   {
+      /* The last head's name stays: the next head may start from it. */
+      if (field != l->lastHead)
+         DropText(l, field);
+      field = nullptr;
+      A::Storage(node) &= ~bit;
+   }
+}
+
+static int StoreNodeText(MibLoader *l, SNMP_MIBObject *node, int tag, char *text, uint32_t size, bool keep)
+{
+   char *&field = (tag == MIB_TAG_NAME) ? A::Name(node) : A::Description(node);
+   if (l->InArena(node))
+   {
+      field = text;
+      if (text != nullptr)
+         A::Storage(node) |= (tag == MIB_TAG_NAME) ? ZB_MIB_NAME_IN_ARENA : ZB_MIB_DESCRIPTION_IN_ARENA;
+      return 1;
+   }
+   char *copy = zb_strdup(text);
+   if (!keep)
+      GiveBack(l, text, size);
+   if (text != nullptr && copy == nullptr)
       return 0;
+   free(field);
+   field = copy;
+   return 1;
+}
+
+/* Name or description, after its opening tag, up to and with its closing tag. */
+static int ReadNodeText(MibLoader *l, SNMP_MIBObject *node, int tag)
+{
+   DropNodeText(l, node, tag);
+   char *text;
+   uint32_t size;
+   return ReadText(l, &text, &size) && StoreNodeText(l, node, tag, text, size, false) &&
+          ExpectTag(l->file, tag | MIB_END_OF_TAG);
+}
+
+/* The name of a head: the first shared bytes of the last head's name,
+   then the rest, in the arena; it becomes the last head's name. */
+static char *HeadName(MibLoader *l, uint32_t shared, const uint8_t *rest, uint32_t n)
+{
+   uint32_t length = shared + n;
+   char *text = nullptr;
+   if (length > 0)
+   {
+      if ((text = ZbMibArenaText(l->arena, length + 1)) == nullptr)
+         return nullptr;
+      memcpy(text, l->lastHead, shared);
+      if (rest != nullptr)
+         memcpy(text + shared, rest, n);
+      text[length] = 0;
+   }
+   l->lastHead = (text != nullptr) ? text : "";
+   l->lastHeadLength = length;
+   return text;
+}
+
+/* A number in base 128 (most significant group first, the high bit set on
+   every group but the last) of at most groups groups and below 2^32; 0 when
+   the data ends first or it is longer or larger. */
+static int ReadBase128(ZFile *file, int groups, uint32_t *out)
+{
    uint32_t v = 0;
-   for (int i = 0; i < width; i++)
-      v = (v << 8) | bytes[i];
+   for (int i = 1;; i++)
+   {
+      int b = file->GetByte();
+      if (b < 0 || v >= (1u << 25))   /* a 33rd bit would be lost */
+         return 0;
+      v = (v << 7) | (uint32_t)(b & 0x7F);
+      if (!(b & 0x80))
+         break;
+      if (i == groups)
+         return 0;
+   }
    *out = v;
    return 1;
 }
 
-/* Stores text (a malloc block, or NULL to remove the field) as an optional
-   text field, which takes it over; 0 when the node's record of optional
-   fields cannot be allocated (text is then freed). */
-static int StoreOptionalText(ZbMibExtra **slot, char *ZbMibExtra::*field, char *text)
+/* The value of a head field (tag 14): OID in base 128, at most five groups
+   and below 2^32; status, access and type; the name, as the count of bytes
+   it shares with the last head's name and a string of the rest. Up to and
+   with 94. */
+static int ReadHead(MibLoader *l, SNMP_MIBObject *node)
 {
-   if (text == nullptr && *slot == nullptr)
-      return 1;
-   ZbMibExtra *extra = ZbMibExtraGet(slot);
-   if (extra == nullptr)
-   {
-      free(text);
+   uint32_t oid;
+   if (!ReadBase128(l->file, 5, &oid))
       return 0;
+   const uint8_t *p = l->file->Take(6);
+   if (p == nullptr)
+      return 0;
+   A::Oid(node) = oid;
+   A::Status(node) = p[0];
+   A::Access(node) = p[1];
+   A::Type(node) = p[2];
+   uint32_t shared = p[3], n = GetBE16(p + 4);
+   if (shared > l->lastHeadLength)
+      return 0;
+   DropNodeText(l, node, MIB_TAG_NAME);
+   /* The rest is read into place behind the shared bytes. */
+   char *text = HeadName(l, shared, nullptr, n);
+   if (shared + n > 0 && (text == nullptr || l->file->ReadBytes(text + shared, (int)n) != (int)n))
+      return 0;
+   return StoreNodeText(l, node, MIB_TAG_NAME, text, shared + n + 1, true) &&
+          ExpectTag(l->file, MIB_TAG_HEAD | MIB_END_OF_TAG);
+}
+
+/* A new arena record: a copy of from, or all fields absent; NULL when the
+   arena has no room. */
+static ZbMibExtra *NewRecord(MibLoader *l, const ZbMibExtra *from)
+{
+   ZbMibExtra *extra = (ZbMibExtra *)ZbMibArenaObject(l->arena, sizeof(ZbMibExtra));
+   if (extra == nullptr)
+      return nullptr;
+   if (from != nullptr)
+      *extra = *from;
+   else
+      memset(extra, 0, sizeof(ZbMibExtra));
+   return extra;
+}
+
+/* The arena record of a node that the load builds, for a field to be
+   stored: made (all fields absent) on first use, and made the node's own
+   when it shares one. NULL when the arena has no room. */
+static ZbMibExtra *ArenaRecord(MibLoader *l, SNMP_MIBObject *node)
+{
+   ZbMibExtra *&extra = A::Extra(node);
+   uint32_t &storage = A::Storage(node);
+   if (extra == nullptr || (storage & ZB_MIB_EXTRA_SHARED))
+   {
+      ZbMibExtra *own = NewRecord(l, extra);
+      if (own == nullptr)
+         return nullptr;
+      extra = own;
+      storage = (storage & ~(uint32_t)ZB_MIB_EXTRA_SHARED) | ZB_MIB_EXTRA_IN_ARENA;
    }
-   free(extra->*field);
-   extra->*field = text;
+   return extra;
+}
+
+static bool ModuleOnly(const ZbMibExtra *extra)
+{
+   return extra->textualConvention == nullptr && extra->displayHint == nullptr && extra->units == nullptr &&
+          extra->fixedLength == 0 && extra->enumCount == 0 && extra->indexCount == 0 &&
+          !extra->indexImplied;
+}
+
+/* In a version-2 file a record starts with its parent's module. Arena
+   records do not change once the load is over, so the child shares a record
+   that holds only that module (its parent's, or the last one made for the
+   same text) until it reads a field of its own. The module of a node that
+   keeps its fields on the heap is first copied into the arena. */
+static int InheritModule(MibLoader *l, SNMP_MIBObject *child)
+{
+   SNMP_MIBObject *parent = child->Parent();
+   ZbMibExtra *from = A::Extra(parent);
+   const char *module = (from != nullptr) ? from->module : nullptr;
+   if (module == nullptr)
+      return 1;
+   ZbMibExtra *shared;
+   if (l->moduleOnly != nullptr && l->moduleOnly->module == module)
+   {
+      shared = l->moduleOnly;
+   }
+   else if (l->InArena(parent) && (A::Storage(parent) & ZB_MIB_EXTRA_SHARED) && ModuleOnly(from))
+   {
+      shared = l->moduleOnly = from;
+   }
+   else
+   {
+      if (!l->InArena(parent))
+      {
+         size_t size = strlen(module) + 1;
+         char *copy = ZbMibArenaText(l->arena, size);
+         if (copy == nullptr)
+            return 0;
+         memcpy(copy, module, size);
+         module = copy;
+      }
+      if ((shared = NewRecord(l, nullptr)) == nullptr)
+         return 0;
+      shared->module = module;
+      l->moduleOnly = shared;
+   }
+   A::Extra(child) = shared;
+   A::Storage(child) |= ZB_MIB_EXTRA_IN_ARENA | ZB_MIB_EXTRA_SHARED;
    return 1;
+}
+
+/* Appends to an arena record's array, which grows by doubling in the arena
+   (the old one stays unused); a shared array (capacity 0) is copied first. */
+template <typename T>
+static int ArenaAppend(MibLoader *l, T **array, uint32_t *count, uint32_t *capacity, T item)
+{
+   if (*count >= *capacity)
+   {
+      if (*count >= 0x7FFFFFFF)
+         return 0;
+      uint32_t grown = (*count < 4) ? 4 : *count * 2;
+      T *block = (T *)ZbMibArenaObject(l->arena, (size_t)grown * sizeof(T));
+      if (block == nullptr)
+         return 0;
+      if (*count > 0)
+         memcpy(block, *array, (size_t)*count * sizeof(T));
+      *array = block;
+      *capacity = grown;
+   }
+   (*array)[(*count)++] = item;
+   return 1;
+}
+
+static int AddEnum(MibLoader *l, SNMP_MIBObject *node, int32_t value, const char *label)
+{
+   if (!l->InArena(node))
+      return node->AddEnum(value, label);
+   ZbMibExtra *extra = ArenaRecord(l, node);
+   return extra != nullptr &&
+          ArenaAppend(l, &extra->enums, &extra->enumCount, &extra->enumCapacity, ZbMibEnum{value, label});
+}
+
+/* Gives the node the named numbers of a shared enumeration: an arena node
+   without named numbers shares the array; otherwise they are appended. */
+static int AddEnumSet(MibLoader *l, SNMP_MIBObject *node, const ZbMibEnum *items, uint32_t count)
+{
+   if (count == 0)
+      return 1;
+   if (l->InArena(node))
+   {
+      ZbMibExtra *extra = ArenaRecord(l, node);
+      if (extra == nullptr)
+         return 0;
+      if (extra->enumCount == 0)
+      {
+         extra->enums = const_cast<ZbMibEnum *>(items);
+         extra->enumCount = count;
+         extra->enumCapacity = 0;
+         return 1;
+      }
+   }
+   for (uint32_t i = 0; i < count; i++)
+      if (!AddEnum(l, node, items[i].value, items[i].label))
+         return 0;
+   return 1;
+}
+
+static int ReadOptionalField(MibLoader *l, SNMP_MIBObject *node, int tag);
+
+/* Gives the node the fields of a syntax: its textual convention, display
+   hint, units and fixed length where it has them, and its named numbers
+   after any the node has. An arena node shares the syntax's texts and named
+   numbers, and, while it has nothing but a module, a whole record with
+   the other nodes of that module and syntax. */
+static int ApplySyntax(MibLoader *l, SNMP_MIBObject *node, MibLoader::Syntax *syntax)
+{
+   ZbMibExtra *from = syntax->fields;
+   if (from == nullptr)
+      return 1;
+   if (l->InArena(node))
+   {
+      ZbMibExtra *extra = A::Extra(node);
+      if (extra == nullptr || ((A::Storage(node) & ZB_MIB_EXTRA_SHARED) && ModuleOnly(extra)))
+      {
+         const char *module = (extra != nullptr) ? extra->module : nullptr;
+         if (syntax->shared == nullptr)
+         {
+            /* The first: the record that holds the syntax serves (only its
+               syntax fields are ever copied from it). */
+            from->module = module;
+            syntax->shared = from;
+         }
+         else if (syntax->shared->module != module)
+         {
+            ZbMibExtra *shared = NewRecord(l, from);
+            if (shared == nullptr)
+               return 0;
+            shared->module = module;
+            syntax->shared = shared;
+         }
+         A::Extra(node) = syntax->shared;
+         A::Storage(node) |= ZB_MIB_EXTRA_IN_ARENA | ZB_MIB_EXTRA_SHARED;
+         return 1;
+      }
+      if ((extra = ArenaRecord(l, node)) == nullptr)
+         return 0;
+      if (from->textualConvention != nullptr)
+         extra->textualConvention = from->textualConvention;
+      if (from->displayHint != nullptr)
+         extra->displayHint = from->displayHint;
+      if (from->units != nullptr)
+         extra->units = from->units;
+      if (from->fixedLength != 0)
+         extra->fixedLength = from->fixedLength;
+   }
+   else
+   {
+      if (from->textualConvention != nullptr)
+         node->SetTextualConvention(from->textualConvention);
+      if (from->displayHint != nullptr)
+         node->SetDisplayHint(from->displayHint);
+      if (from->units != nullptr)
+         node->SetUnits(from->units);
+      if (from->fixedLength != 0)
+         node->SetFixedLength(from->fixedLength);
+      if ((from->textualConvention != nullptr && !SameText(node->TextualConvention(), from->textualConvention)) ||
+          (from->displayHint != nullptr && !SameText(node->DisplayHint(), from->displayHint)) ||
+          (from->units != nullptr && !SameText(node->Units(), from->units)) ||
+          (from->fixedLength != 0 && node->FixedLength() != from->fixedLength))
+         return 0;
+   }
+   return AddEnumSet(l, node, from->enums, from->enumCount);
+}
+
+/* The value of a syntax definition (tag 12), up to and with its 92: the
+   fields textual convention, display hint, units, fixed length and named
+   numbers, in any order. It is numbered next and applies to the node. */
+static int ReadSyntax(MibLoader *l, SNMP_MIBObject *node)
+{
+   if (l->syntaxCount == l->syntaxCapacity)
+   {
+      if (l->syntaxCapacity >= 0x7FFFFFFF / sizeof(MibLoader::Syntax))
+         return 0;
+      uint32_t grown = (l->syntaxCapacity == 0) ? 64 : l->syntaxCapacity * 2;
+      void *block = realloc(l->syntaxes, grown * sizeof(MibLoader::Syntax));
+      if (block == nullptr)
+         return 0;
+      l->syntaxes = (MibLoader::Syntax *)block;
+      l->syntaxCapacity = grown;
+   }
+   SNMP_MIBObject *scratch = l->scratch;
+   A::Extra(scratch) = nullptr;
+   A::Storage(scratch) = 0;
+   for (;;)
+   {
+      int tag = l->file->GetByte();
+      if (tag == (MIB_TAG_SYNTAX | MIB_END_OF_TAG))
+         break;
+      if ((tag != MIB_TAG_TEXTUAL_CONVENTION && tag != MIB_TAG_DISPLAY_HINT && tag != MIB_TAG_UNITS &&
+           tag != MIB_TAG_FIXED_LENGTH && tag != MIB_TAG_ENUM && tag != MIB_TAG_ENUM_LIST) ||
+          !ReadOptionalField(l, scratch, tag))
+         return 0;
+   }
+   MibLoader::Syntax *syntax = &l->syntaxes[l->syntaxCount++];
+   syntax->fields = A::Extra(scratch);
+   syntax->shared = nullptr;
+   /* Complete: its named numbers are shared from now on (copied before any
+      record that holds them grows). */
+   if (syntax->fields != nullptr)
+      syntax->fields->enumCapacity = 0;
+   return ApplySyntax(l, node, syntax);
+}
+
+/* A module, textual convention, display hint or units field: its text. */
+static int ReadOptionalText(MibLoader *l, SNMP_MIBObject *node, int tag)
+{
+   const char *ZbMibExtra::*field = (tag == MIB_TAG_MODULE) ? &ZbMibExtra::module
+                                    : (tag == MIB_TAG_TEXTUAL_CONVENTION) ? &ZbMibExtra::textualConvention
+                                    : (tag == MIB_TAG_DISPLAY_HINT) ? &ZbMibExtra::displayHint
+                                                                    : &ZbMibExtra::units;
+   /* The text a field read again replaces stays in the arena: these texts
+      may be shared with other nodes (a module with the children, the fields
+      of a syntax with its other users). */
+   bool inArena = l->InArena(node);
+   ZbMibExtra *extra = A::Extra(node);
+   char *text;
+   uint32_t size;
+   if (!ReadText(l, &text, &size))
+      return 0;
+   if (inArena)
+   {
+      if (text != nullptr || extra != nullptr)
+      {
+         if ((extra = ArenaRecord(l, node)) == nullptr)
+            return 0;
+         extra->*field = text;
+      }
+      return 1;
+   }
+   switch (tag)
+   {
+      case MIB_TAG_MODULE: node->SetModule(text); break;
+      case MIB_TAG_TEXTUAL_CONVENTION: node->SetTextualConvention(text); break;
+      case MIB_TAG_DISPLAY_HINT: node->SetDisplayHint(text); break;
+      default: node->SetUnits(text); break;
+   }
+   extra = A::Extra(node);
+   int ok = SameText(extra != nullptr ? extra->*field : nullptr, text);
+   GiveBack(l, text, size);
+   return ok;
 }
 
 /* Reads the value of an optional field after its opening tag, up to and
    with its closing tag. */
-static int ReadOptionalField(ZFile *file, int tag, SNMP_MIBObject *node, ZbMibExtra **slot)
+static int ReadOptionalField(MibLoader *l, SNMP_MIBObject *node, int tag)
 {
-   char *text = nullptr;
-   uint32_t number = 0;
-   int ok;
+   ZFile *file = l->file;
+   const uint8_t *p;
    switch (tag)
    {
       case MIB_TAG_MODULE:
-         ok = ReadString(file, &text);
-         if (ok)
-         {
-            /* Through a node of its own, so that its children can share it. */
-            node->SetModule(text);
-            ok = text == nullptr ? node->Module() == nullptr
-                                 : (node->Module() != nullptr && strcmp(node->Module(), text) == 0);
-            free(text);
-         }
-         break;
       case MIB_TAG_TEXTUAL_CONVENTION:
       case MIB_TAG_DISPLAY_HINT:
       case MIB_TAG_UNITS:
-      {
-         char *ZbMibExtra::*field = (tag == MIB_TAG_TEXTUAL_CONVENTION)
-                                       ? &ZbMibExtra::textualConvention
-                                    : (tag == MIB_TAG_DISPLAY_HINT) ? &ZbMibExtra::displayHint
-                                                                    : &ZbMibExtra::units;
-         ok = ReadString(file, &text) && StoreOptionalText(slot, field, text);
+         if (!ReadOptionalText(l, node, tag))
+            return 0;
          break;
-      }
       case MIB_TAG_FIXED_LENGTH:
-         ok = ReadNumber(file, 4, &number);
-         if (ok)
+      {
+         if ((p = file->Take(4)) == nullptr)
+            return 0;
+         uint32_t length = GetBE32(p);
+         if (l->InArena(node))
          {
-            node->SetFixedLength(number);
-            ok = node->FixedLength() == number;
+            ZbMibExtra *extra = (length != 0 || A::Extra(node) != nullptr) ? ArenaRecord(l, node) : nullptr;
+            if (extra != nullptr)
+               extra->fixedLength = length;
+            else if (length != 0)
+               return 0;
+         }
+         else
+         {
+            node->SetFixedLength(length);
+            if (node->FixedLength() != length)
+               return 0;
          }
          break;
+      }
       case MIB_TAG_ENUM:
       case MIB_TAG_INDEX:
-         /* An empty label or name stays empty: these fields have no "none". */
-         ok = (tag == MIB_TAG_INDEX || ReadNumber(file, 4, &number)) && ReadString(file, &text);
-         if (ok && text == nullptr)
-            ok = (text = zb_strdup("")) != nullptr;
-         if (ok)
-            ok = (tag == MIB_TAG_ENUM) ? ZbMibAddEnumTaking(slot, (int32_t)number, text)
-                                       : ZbMibAddIndexTaking(slot, text);
-         break;
-      case MIB_TAG_IMPLIED:
       {
-         int value = file->GetByte();
-         ok = (value >= 0);
-         if (ok)
+         int32_t value = 0;
+         if (tag == MIB_TAG_ENUM)
          {
-            node->SetIndexImplied(value != 0);
-            ok = node->IsIndexImplied() == (value != 0);
+            if ((p = file->Take(4)) == nullptr)
+               return 0;
+            value = (int32_t)GetBE32(p);
+         }
+         char *text;
+         uint32_t size;
+         if (!ReadText(l, &text, &size))
+            return 0;
+         /* An empty label or name stays empty: these fields have no "none". */
+         const char *item = (text != nullptr) ? text : "";
+         int ok;
+         if (tag == MIB_TAG_ENUM)
+         {
+            ok = AddEnum(l, node, value, item);
+         }
+         else if (l->InArena(node))
+         {
+            ZbMibExtra *extra = ArenaRecord(l, node);
+            ok = extra != nullptr &&
+                 ArenaAppend(l, &extra->indexNames, &extra->indexCount, &extra->indexCapacity, item);
+         }
+         else
+         {
+            ok = node->AddIndex(item);
+         }
+         if (!l->InArena(node))
+            GiveBack(l, text, size);
+         if (!ok)
+            return 0;
+         break;
+      }
+      case MIB_TAG_ENUM_LIST:
+      {
+         /* A count, then each value and the label's length in base 128
+            and the label's bytes. */
+         if ((p = file->Take(2)) == nullptr)
+            return 0;
+         uint32_t count = GetBE16(p);
+         if (l->InArena(node) && count > 0)
+         {
+            /* Room for all of them at once. */
+            ZbMibExtra *extra = ArenaRecord(l, node);
+            if (extra == nullptr)
+               return 0;
+            if (extra->enumCount == 0 && extra->enumCapacity < count)
+            {
+               extra->enums = (ZbMibEnum *)ZbMibArenaObject(l->arena, count * sizeof(ZbMibEnum));
+               if (extra->enums == nullptr)
+                  return 0;
+               extra->enumCapacity = count;
+            }
+         }
+         for (uint32_t i = 0; i < count; i++)
+         {
+            uint32_t value, n;
+            if (!ReadBase128(file, 5, &value) || !ReadBase128(file, 3, &n) || n > MIB_MAX_STRING)
+               return 0;
+            char *label = (n > 0) ? ZbMibArenaText(l->arena, n + 1) : nullptr;
+            if (n > 0 && (label == nullptr || file->ReadBytes(label, (int)n) != (int)n))
+               return 0;
+            if (label != nullptr)
+               label[n] = 0;
+            int ok = AddEnum(l, node, (int32_t)value, label != nullptr ? label : "");
+            if (!l->InArena(node))
+               GiveBack(l, label, n + 1);
+            if (!ok)
+               return 0;
          }
          break;
       }
+      case MIB_TAG_IMPLIED:
+      {
+         if ((p = file->Take(1)) == nullptr)
+            return 0;
+         bool implied = p[0] != 0;
+         if (l->InArena(node))
+         {
+            ZbMibExtra *extra = (implied || A::Extra(node) != nullptr) ? ArenaRecord(l, node) : nullptr;
+            if (extra != nullptr)
+               extra->indexImplied = implied;
+            else if (implied)
+               return 0;
+         }
+         else
+         {
+            node->SetIndexImplied(implied);
+            if (node->IsIndexImplied() != implied)
+               return 0;
+         }
+         break;
+      }
+      case MIB_TAG_SYNTAX:
+         return ReadSyntax(l, node);
+      case MIB_TAG_SYNTAX_REF:
+      {
+         if ((p = file->Take(4)) == nullptr)
+            return 0;
+         uint32_t id = GetBE32(p);
+         if (id >= l->syntaxCount || !ApplySyntax(l, node, &l->syntaxes[id]))
+            return 0;
+         break;
+      }
+      case MIB_TAG_HEAD:
+         return ReadHead(l, node);
       default:
          return 0;
    }
-   return ok && ExpectTag(file, tag | MIB_END_OF_TAG);
+   return ExpectTag(file, tag | MIB_END_OF_TAG);
 }
 
-int SNMP_MIBObject::ReadFromFile(ZFile *file)
+/* The writer starts every record with its head: in version 2 one head
+   field, in version 1 name, OID, status, access and type, in this order.
+   When the head is at hand in the stream's buffer, it is checked and taken
+   in one step. 1 when taken; 0 leaves it to the field loop, with nothing
+   taken. For a node just made (no name yet). */
+static int ReadRecordHead(MibLoader *l, SNMP_MIBObject *node)
 {
-   /* The nodes are made here, so their parent links lead back to this one:
-      the walk needs no stack of its own and allocates only the nodes. At
-      most MIB_MAX_LOAD_NODES nodes are built, this one included. */
-   SNMP_MIBObject *node = this;
+   uint32_t avail;
+   const uint8_t *p = l->file->Peek(&avail);
+   uint32_t oid, n, used, stride = 1, shared = 0;
+   const uint8_t *name, *attributes;   /* status, access and type, stride bytes apart */
+   if (avail >= 12 && p[0] == MIB_TAG_HEAD && l->file->Extended())
+   {
+      /* 14, up to five OID groups, three attributes, the name's length */
+      uint32_t i = 1;
+      oid = 0;
+      for (;;)
+      {
+         uint8_t b = p[i++];
+         if (oid >= (1u << 25))
+            return 0;
+         oid = (oid << 7) | (b & 0x7F);
+         if (!(b & 0x80))
+            break;
+         if (i == 6)
+            return 0;
+      }
+      attributes = p + i;
+      shared = p[i + 3];
+      n = GetBE16(p + i + 4);
+      name = p + i + 6;
+      used = i + 6 + n + 1;
+      if (avail < used || name[n] != (MIB_TAG_HEAD | MIB_END_OF_TAG) || shared > l->lastHeadLength)
+         return 0;
+   }
+   else if (avail >= 3 && p[0] == MIB_TAG_NAME)
+   {
+      /* name: 02, length, text, 82; then the longest OID form (6 bytes) and
+         the three one-byte fields (9 bytes) */
+      n = GetBE16(p + 1);
+      if (avail - 3 < n + 1 + 6 + 9 || p[3 + n] != (MIB_TAG_NAME | MIB_END_OF_TAG))
+         return 0;
+      name = p + 3;
+      const uint8_t *f = p + 4 + n;
+      uint32_t width;
+      switch (f[0])
+      {
+         case MIB_TAG_BYTE_OID: oid = f[1]; width = 3; break;
+         case MIB_TAG_WORD_OID: oid = GetBE16(f + 1); width = 4; break;
+         case MIB_TAG_DWORD_OID: oid = GetBE32(f + 1); width = 6; break;
+         default: return 0;
+      }
+      const uint8_t *b = f + width;
+      if (f[width - 1] != (f[0] | MIB_END_OF_TAG) || b[0] != MIB_TAG_STATUS ||
+          b[2] != (MIB_TAG_STATUS | MIB_END_OF_TAG) || b[3] != MIB_TAG_ACCESS ||
+          b[5] != (MIB_TAG_ACCESS | MIB_END_OF_TAG) || b[6] != MIB_TAG_TYPE ||
+          b[8] != (MIB_TAG_TYPE | MIB_END_OF_TAG))
+         return 0;
+      attributes = b + 1;
+      stride = 3;
+      used = (uint32_t)(b + 9 - p);
+   }
+   else
+   {
+      return 0;
+   }
+   if (shared == 0 && n > 0)   /* a version-1 name, or a head's that shares nothing */
+   {
+      char *text = ZbMibArenaText(l->arena, n + 1);
+      if (text == nullptr)
+         return 0;
+      memcpy(text, name, n);
+      text[n] = 0;
+      A::Name(node) = text;
+      A::Storage(node) |= ZB_MIB_NAME_IN_ARENA;
+      if (stride == 1)
+      {
+         l->lastHead = text;
+         l->lastHeadLength = n;
+      }
+   }
+   else if (stride == 1)
+   {
+      char *text = HeadName(l, shared, name, n);
+      if (text == nullptr && shared + n > 0)
+         return 0;
+      A::Name(node) = text;
+      if (text != nullptr)
+         A::Storage(node) |= ZB_MIB_NAME_IN_ARENA;
+   }
+   A::Status(node) = attributes[0];
+   A::Access(node) = attributes[stride];
+   A::Type(node) = attributes[2 * stride];
+   A::Oid(node) = oid;
+   l->file->Skip(used);
+   return 1;
+}
+
+/* Reads the fields and children of top's object record (its 01 already
+   read) up to and with its 81. The children are made in arena, and so are
+   top's fields when topInArena. At most MIB_MAX_LOAD_NODES nodes are built,
+   top included, and MIB_MAX_DEPTH levels. The nodes are linked as they are
+   made, so their parent links lead back to top: the walk needs no stack. */
+static int ReadTree(ZFile *file, SNMP_MIBObject *top, ZbMibArena *arena, bool topInArena)
+{
+   /* What the scratch node gets lives in the arena: its destructor frees nothing. */
+   SNMP_MIBObject scratch;
+   MibLoader l = {file, arena, top, topInArena, nullptr, 0, 0, &scratch, "", 0, nullptr};
+   SNMP_MIBObject *node = top;
    uint32_t depth = 1, nodes = 1;
+   int result = 0;
    for (;;)
    {
       int tag = file->GetByte();
-      bool ok = true;
+      const uint8_t *p;
+      bool ok;
       switch (tag)
       {
          case MIB_TAG_OBJECT:
          {
             SNMP_MIBObject *child = nullptr;
             if (depth < MIB_MAX_DEPTH && nodes < MIB_MAX_LOAD_NODES)
-               child = new (std::nothrow) SNMP_MIBObject();
+               child = A::NewNode(arena);
             ok = (child != nullptr);
             if (!ok)
                break;
             node->AddChild(child);
-            /* Version 2: a record starts with its parent's module. */
-            if (file->Extended() && node->Module() != nullptr &&
-                !ZbMibShareModule(&child->m_extra, node->Module()))
-            {
-               node = child;
-               depth++;
-               ok = false;
-               break;
-            }
             node = child;
             depth++;
             nodes++;
+            ok = !file->Extended() || InheritModule(&l, child);
+            if (ok)
+               ReadRecordHead(&l, child);
             break;
          }
          case MIB_TAG_OBJECT | MIB_END_OF_TAG:
-            if (node == this)
-               return 1;
-            node = node->m_parent;
+            if (node == top)
+            {
+               result = 1;
+               goto done;
+            }
+            node = node->Parent();
             depth--;
+            ok = true;
             break;
          case MIB_TAG_NAME:
          case MIB_TAG_DESCRIPTION:
-         {
-            char *text;
-            ok = ReadString(file, &text) != 0;
-            if (!ok)
-               break;
-            char **slot = (tag == MIB_TAG_NAME) ? &node->m_name : &node->m_description;
-            free(*slot);
-            *slot = text;
-            ok = ExpectTag(file, tag | MIB_END_OF_TAG) != 0;
+            ok = ReadNodeText(&l, node, tag);
             break;
-         }
          case MIB_TAG_ACCESS:
          case MIB_TAG_STATUS:
          case MIB_TAG_TYPE:
-         {
-            int value = file->GetByte();
-            ok = (value >= 0);
-            if (!ok)
-               break;
-            int *slot = (tag == MIB_TAG_ACCESS) ? &node->m_access
-                        : (tag == MIB_TAG_STATUS) ? &node->m_status : &node->m_type;
-            *slot = value;
-            ok = ExpectTag(file, tag | MIB_END_OF_TAG) != 0;
+            ok = (p = file->Take(2)) != nullptr;
+            if (ok)
+            {
+               int &slot = (tag == MIB_TAG_ACCESS) ? A::Access(node)
+                           : (tag == MIB_TAG_STATUS) ? A::Status(node) : A::Type(node);
+               slot = p[0];
+               ok = p[1] == (tag | MIB_END_OF_TAG);
+            }
             break;
-         }
          case MIB_TAG_BYTE_OID:
-         case MIB_TAG_WORD_OID:
-         case MIB_TAG_DWORD_OID:
-         {
-            int width = (tag == MIB_TAG_BYTE_OID) ? 1 : (tag == MIB_TAG_WORD_OID) ? 2 : 4;
-            uint32_t oid;
-            ok = ReadNumber(file, width, &oid) != 0;
-            if (!ok)
-               break;
-            node->m_oid = oid;
-            ok = ExpectTag(file, tag | MIB_END_OF_TAG) != 0;
+            ok = (p = file->Take(2)) != nullptr;
+            if (ok)
+            {
+               A::Oid(node) = p[0];
+               ok = p[1] == (MIB_TAG_BYTE_OID | MIB_END_OF_TAG);
+            }
             break;
-         }
+         case MIB_TAG_WORD_OID:
+            ok = (p = file->Take(3)) != nullptr;
+            if (ok)
+            {
+               A::Oid(node) = GetBE16(p);
+               ok = p[2] == (MIB_TAG_WORD_OID | MIB_END_OF_TAG);
+            }
+            break;
+         case MIB_TAG_DWORD_OID:
+            ok = (p = file->Take(5)) != nullptr;
+            if (ok)
+            {
+               A::Oid(node) = GetBE32(p);
+               ok = p[4] == (MIB_TAG_DWORD_OID | MIB_END_OF_TAG);
+            }
+            break;
          default:
-            ok = file->Extended() && ReadOptionalField(file, tag, node, &node->m_extra);
+            ok = file->Extended() && ReadOptionalField(&l, node, tag);
             break;
       }
       if (!ok)
@@ -454,17 +1198,32 @@ int SNMP_MIBObject::ReadFromFile(ZFile *file)
          /* A child that was not read completely is not kept. */
          if (depth >= 2)
          {
-            SNMP_MIBObject *partial = m_lastChild;
-            m_lastChild = partial->m_prev;
-            if (m_lastChild != nullptr)
-               m_lastChild->m_next = nullptr;
+            SNMP_MIBObject *partial = A::LastChild(top);
+            A::LastChild(top) = partial->Prev();
+            if (A::LastChild(top) != nullptr)
+               A::Next(A::LastChild(top)) = nullptr;
             else
-               m_firstChild = nullptr;
+               A::FirstChild(top) = nullptr;
             delete partial;
          }
-         return 0;
+         goto done;
       }
    }
+done:
+   free(l.syntaxes);
+   return result;
+}
+
+int SNMP_MIBObject::ReadFromFile(ZFile *file)
+{
+   /* The children go into an arena of their own; this node keeps its fields
+      where they are. */
+   ZbMibArena *arena = ZbMibArenaNew(0);
+   if (arena == nullptr)
+      return 0;
+   int ok = ReadTree(file, this, arena, false);
+   ZbMibArenaRelease(arena);
+   return ok;
 }
 
 /* ---- Files ---- */
@@ -729,6 +1488,12 @@ uint32_t SNMPLoadMIBTree(const char *fileName, SNMP_MIBObject **root)
    if (rc != SNMP_RC_SUCCESS)
       return rc;
    uint16_t flags = GetBE16(header + 8);
+   /* The size of the body tells roughly what the tree will take: a
+      compressed tag stream inflates to about six to eight times its size,
+      and the nodes take about what their records do. */
+   long end = (fseek(f, 0, SEEK_END) == 0) ? ftell(f) : -1;
+   size_t body = (end > (long)header[6]) ? (size_t)(end - header[6]) : 0;
+   size_t expected = (flags & MIB_SAVE_COMPRESS) ? ((body < SIZE_MAX / 8) ? body * 8 : SIZE_MAX) : body;
    if (fseek(f, header[6], SEEK_SET) != 0)
    {
       fclose(f);
@@ -744,15 +1509,19 @@ uint32_t SNMPLoadMIBTree(const char *fileName, SNMP_MIBObject **root)
    file->SetLimit(MIB_MAX_LOAD_BYTES);
    file->SetExtended(header[7] >= MIB_FORMAT_VERSION_OPTIONAL_FIELDS &&
                      (flags & MIB_FILE_OPTIONAL_FIELDS) != 0);
+   /* The whole tree, the root included, is built in one arena, which goes
+      when the last of its nodes is deleted. */
    SNMP_MIBObject *tree = nullptr;
-   if (file->GetByte() != MIB_TAG_OBJECT || (tree = new (std::nothrow) SNMP_MIBObject()) == nullptr)
+   ZbMibArena *arena = nullptr;
+   if (file->GetByte() != MIB_TAG_OBJECT || (arena = ZbMibArenaNew(expected)) == nullptr ||
+       (tree = ZbMibAccess::NewNode(arena)) == nullptr)
    {
       rc = SNMP_RC_BAD_FILE_DATA;
    }
    else
    {
       /* A compressed body must also end intact: its checksum covers the tree. */
-      if (tree->ReadFromFile(file) && file->VerifyEnd())
+      if (ReadTree(file, tree, arena, true) && file->VerifyEnd())
       {
          *root = tree;
          rc = SNMP_RC_SUCCESS;
@@ -764,6 +1533,7 @@ uint32_t SNMPLoadMIBTree(const char *fileName, SNMP_MIBObject **root)
          rc = SNMP_RC_BAD_FILE_DATA;
       }
    }
+   ZbMibArenaRelease(arena);
    file->Close();
    delete file;
    return rc;

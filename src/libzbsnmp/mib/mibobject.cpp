@@ -1,5 +1,5 @@
 /* SNMP_MIBObject: nodes of an in-memory MIB tree. */
-#include "internal.h"
+#include "mib_node.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -12,6 +12,53 @@ void SNMP_MIBObject::Initialize()
 {
    m_parent = m_next = m_prev = m_firstChild = m_lastChild = nullptr;
    m_extra = nullptr;
+   m_storage = 0;
+}
+
+void *SNMP_MIBObject::operator new(size_t size)
+{
+   uint8_t *block = (uint8_t *)::operator new(size + ZB_MIB_NODE_HEADER);
+   ((void **)(block + ZB_MIB_NODE_HEADER))[-1] = nullptr;
+   return block + ZB_MIB_NODE_HEADER;
+}
+
+void *SNMP_MIBObject::operator new(size_t size, const std::nothrow_t &) noexcept
+{
+   uint8_t *block = (uint8_t *)::operator new(size + ZB_MIB_NODE_HEADER, std::nothrow);
+   if (block == nullptr)
+      return nullptr;
+   ((void **)(block + ZB_MIB_NODE_HEADER))[-1] = nullptr;
+   return block + ZB_MIB_NODE_HEADER;
+}
+
+void SNMP_MIBObject::operator delete(void *node) noexcept
+{
+   if (node == nullptr)
+      return;
+   /* The word before the node: NULL on the heap, else the node's arena. It
+      lies outside the destroyed object, so it is still there to read. */
+   ZbMibArena *arena = (ZbMibArena *)((void **)node)[-1];
+   if (arena == nullptr)
+      ::operator delete((uint8_t *)node - ZB_MIB_NODE_HEADER);
+   else
+      ZbMibArenaRelease(arena);
+}
+
+void SNMP_MIBObject::operator delete(void *node, const std::nothrow_t &) noexcept
+{
+   operator delete(node);
+}
+
+SNMP_MIBObject *ZbMibAccess::NewNode(ZbMibArena *arena)
+{
+   void **slot = (void **)ZbMibArenaObject(arena, sizeof(void *) + sizeof(SNMP_MIBObject));
+   if (slot == nullptr)
+      return nullptr;
+   slot[0] = arena;
+   SNMP_MIBObject *node = new (slot + 1) SNMP_MIBObject();
+   node->m_storage = ZB_MIB_IN_ARENA;
+   arena->users++;
+   return node;
 }
 
 SNMP_MIBObject::SNMP_MIBObject()
@@ -64,23 +111,31 @@ SNMP_MIBObject::~SNMP_MIBObject()
       delete node;
       node = next;
    }
-   free(m_name);
-   free(m_description);
-   ZbMibExtraFree(m_extra);
+   /* What lives in an arena goes with the arena. */
+   if (!(m_storage & ZB_MIB_NAME_IN_ARENA))
+      free(m_name);
+   if (!(m_storage & ZB_MIB_DESCRIPTION_IN_ARENA))
+      free(m_description);
+   if (!(m_storage & ZB_MIB_EXTRA_IN_ARENA))
+      ZbMibExtraFree(m_extra);
 }
 
 void SNMP_MIBObject::SetName(const char *name)
 {
    char *copy = zb_strdup(name); /* before freeing: name may be our own text */
-   free(m_name);
+   if (!(m_storage & ZB_MIB_NAME_IN_ARENA))
+      free(m_name);
    m_name = copy;
+   m_storage &= ~(uint32_t)ZB_MIB_NAME_IN_ARENA;
 }
 
 void SNMP_MIBObject::SetInfo(int type, int status, int access, const char *description)
 {
    char *copy = zb_strdup(description);
-   free(m_description);
+   if (!(m_storage & ZB_MIB_DESCRIPTION_IN_ARENA))
+      free(m_description);
    m_description = copy;
+   m_storage &= ~(uint32_t)ZB_MIB_DESCRIPTION_IN_ARENA;
    m_type = type;
    m_status = status;
    m_access = access;

@@ -2,77 +2,120 @@
    display hint, units, fixed length, named numbers and the INDEX of a row.
    They live in one record that a node allocates when the first is set, so
    that a tree without them costs one pointer per node. */
-#include "internal.h"
+#include "mib_node.h"
 
-#include <stddef.h>
 #include <string.h>
 
-/* A node's module text lives in a block with a count of the nodes that use
-   it: the nodes of a loaded tree share their parent's instead of a copy each. */
-struct ZbSharedText
+static void FreeText(const char *text)
 {
-   uint32_t users;
-   char text[1];
-};
-
-static ZbSharedText *SharedBlock(const char *text)
-{
-   return (ZbSharedText *)(void *)(const_cast<char *>(text) - offsetof(ZbSharedText, text));
-}
-
-/* A new block holding a copy of text; NULL when it cannot be allocated. */
-static char *SharedTextNew(const char *text)
-{
-   size_t length = strlen(text);
-   ZbSharedText *block = (ZbSharedText *)malloc(offsetof(ZbSharedText, text) + length + 1);
-   if (block == nullptr)
-      return nullptr;
-   block->users = 1;
-   memcpy(block->text, text, length + 1);
-   return block->text;
-}
-
-static void SharedTextRelease(char *text)
-{
-   if (text != nullptr && --SharedBlock(text)->users == 0)
-      free(SharedBlock(text));
+   free(const_cast<char *>(text));
 }
 
 void ZbMibExtraFree(ZbMibExtra *extra)
 {
    if (extra == nullptr)
       return;
-   SharedTextRelease(extra->module);
-   free(extra->textualConvention);
-   free(extra->displayHint);
-   free(extra->units);
+   FreeText(extra->module);
+   FreeText(extra->textualConvention);
+   FreeText(extra->displayHint);
+   FreeText(extra->units);
    for (uint32_t i = 0; i < extra->enumCount; i++)
-      free(extra->enums[i].label);
+      FreeText(extra->enums[i].label);
    free(extra->enums);
    for (uint32_t i = 0; i < extra->indexCount; i++)
-      free(extra->indexNames[i]);
+      FreeText(extra->indexNames[i]);
    free(extra->indexNames);
    free(extra);
 }
 
-ZbMibExtra *ZbMibExtraGet(ZbMibExtra **slot)
+/* A copy of text in a new malloc block in *out; 1, or 0 when it cannot be
+   allocated. NULL copies as NULL. */
+static int CopyText(const char **out, const char *text)
 {
-   if (*slot == nullptr)
-      *slot = (ZbMibExtra *)calloc(1, sizeof(ZbMibExtra));
-   return *slot;
+   *out = zb_strdup(text);
+   return text == nullptr || *out != nullptr;
+}
+
+/* A heap record with copies of everything src holds; NULL when any part
+   cannot be allocated. */
+static ZbMibExtra *HeapCopy(const ZbMibExtra *src)
+{
+   ZbMibExtra *copy = (ZbMibExtra *)calloc(1, sizeof(ZbMibExtra));
+   if (copy == nullptr)
+      return nullptr;
+   copy->fixedLength = src->fixedLength;
+   copy->indexImplied = src->indexImplied;
+   bool ok = CopyText(&copy->module, src->module) &&
+             CopyText(&copy->textualConvention, src->textualConvention) &&
+             CopyText(&copy->displayHint, src->displayHint) && CopyText(&copy->units, src->units);
+   if (ok && src->enumCount > 0)
+   {
+      copy->enums = (ZbMibEnum *)malloc((size_t)src->enumCount * sizeof(ZbMibEnum));
+      ok = copy->enums != nullptr;
+      copy->enumCapacity = ok ? src->enumCount : 0;
+      for (uint32_t i = 0; ok && i < src->enumCount; i++)
+      {
+         copy->enums[i].value = src->enums[i].value;
+         ok = CopyText(&copy->enums[i].label, src->enums[i].label);
+         if (ok)
+            copy->enumCount++;
+      }
+   }
+   if (ok && src->indexCount > 0)
+   {
+      copy->indexNames = (const char **)malloc((size_t)src->indexCount * sizeof(char *));
+      ok = copy->indexNames != nullptr;
+      copy->indexCapacity = ok ? src->indexCount : 0;
+      for (uint32_t i = 0; ok && i < src->indexCount; i++)
+      {
+         ok = CopyText(&copy->indexNames[i], src->indexNames[i]);
+         if (ok)
+            copy->indexCount++;
+      }
+   }
+   if (!ok)
+   {
+      ZbMibExtraFree(copy);
+      return nullptr;
+   }
+   return copy;
+}
+
+ZbMibExtra *ZbMibAccess::Writable(SNMP_MIBObject *node)
+{
+   if (node->m_extra == nullptr)
+   {
+      node->m_extra = (ZbMibExtra *)calloc(1, sizeof(ZbMibExtra));
+      node->m_storage &= ~(uint32_t)ZB_MIB_EXTRA_IN_ARENA;
+   }
+   else if (node->m_storage & ZB_MIB_EXTRA_IN_ARENA)
+   {
+      ZbMibExtra *copy = HeapCopy(node->m_extra);
+      if (copy == nullptr)
+         return nullptr;
+      node->m_extra = copy;
+      node->m_storage &= ~(uint32_t)(ZB_MIB_EXTRA_IN_ARENA | ZB_MIB_EXTRA_SHARED);
+   }
+   return node->m_extra;
 }
 
 /* Replaces a text field with a copy of text (made before the old one is
    released: text may be the field's own); NULL removes the field. */
-static void SetText(ZbMibExtra **slot, char *ZbMibExtra::*field, const char *text)
+static void SetText(SNMP_MIBObject *node, ZbMibExtra *current, const char *ZbMibExtra::*field,
+                    const char *text)
 {
-   if (text == nullptr && *slot == nullptr)
-      return;
-   ZbMibExtra *extra = ZbMibExtraGet(slot);
-   if (extra == nullptr)
+   if (text == nullptr && (current == nullptr || current->*field == nullptr))
       return;
    char *copy = zb_strdup(text);
-   free(extra->*field);
+   if (text != nullptr && copy == nullptr)
+      return;
+   ZbMibExtra *extra = ZbMibAccess::Writable(node);
+   if (extra == nullptr)
+   {
+      free(copy);
+      return;
+   }
+   FreeText(extra->*field);
    extra->*field = copy;
 }
 
@@ -83,44 +126,7 @@ const char *SNMP_MIBObject::Module() const
 
 void SNMP_MIBObject::SetModule(const char *module)
 {
-   if (module == nullptr && m_extra == nullptr)
-      return;
-   ZbMibExtra *extra = ZbMibExtraGet(&m_extra);
-   if (extra == nullptr)
-      return;
-   char *copy = (module != nullptr) ? SharedTextNew(module) : nullptr;   /* before the release */
-   if (module != nullptr && copy == nullptr)
-      return;
-   SharedTextRelease(extra->module);
-   extra->module = copy;
-}
-
-int ZbMibShareModule(ZbMibExtra **slot, const char *module)
-{
-   if (module == nullptr && *slot == nullptr)
-      return 1;
-   ZbMibExtra *extra = ZbMibExtraGet(slot);
-   if (extra == nullptr)
-      return 0;
-   char *shared = nullptr;
-   if (module != nullptr)
-   {
-      ZbSharedText *block = SharedBlock(module);
-      if (block->users == UINT32_MAX)
-      {
-         shared = SharedTextNew(module);   /* a count that would overflow: a copy of its own */
-         if (shared == nullptr)
-            return 0;
-      }
-      else
-      {
-         block->users++;
-         shared = block->text;
-      }
-   }
-   SharedTextRelease(extra->module);
-   extra->module = shared;
-   return 1;
+   SetText(this, m_extra, &ZbMibExtra::module, module);
 }
 
 const char *SNMP_MIBObject::TextualConvention() const
@@ -130,7 +136,7 @@ const char *SNMP_MIBObject::TextualConvention() const
 
 void SNMP_MIBObject::SetTextualConvention(const char *name)
 {
-   SetText(&m_extra, &ZbMibExtra::textualConvention, name);
+   SetText(this, m_extra, &ZbMibExtra::textualConvention, name);
 }
 
 const char *SNMP_MIBObject::DisplayHint() const
@@ -140,7 +146,7 @@ const char *SNMP_MIBObject::DisplayHint() const
 
 void SNMP_MIBObject::SetDisplayHint(const char *hint)
 {
-   SetText(&m_extra, &ZbMibExtra::displayHint, hint);
+   SetText(this, m_extra, &ZbMibExtra::displayHint, hint);
 }
 
 const char *SNMP_MIBObject::Units() const
@@ -150,7 +156,7 @@ const char *SNMP_MIBObject::Units() const
 
 void SNMP_MIBObject::SetUnits(const char *units)
 {
-   SetText(&m_extra, &ZbMibExtra::units, units);
+   SetText(this, m_extra, &ZbMibExtra::units, units);
 }
 
 uint32_t SNMP_MIBObject::FixedLength() const
@@ -160,9 +166,9 @@ uint32_t SNMP_MIBObject::FixedLength() const
 
 void SNMP_MIBObject::SetFixedLength(uint32_t length)
 {
-   if (length == 0 && m_extra == nullptr)
+   if (length == (m_extra != nullptr ? m_extra->fixedLength : 0))
       return;
-   ZbMibExtra *extra = ZbMibExtraGet(&m_extra);
+   ZbMibExtra *extra = ZbMibAccess::Writable(this);
    if (extra != nullptr)
       extra->fixedLength = length;
 }
@@ -206,37 +212,22 @@ int SNMP_MIBObject::FindEnumValue(const char *label, int32_t *value) const
    return 0;
 }
 
-/* Makes room for one more element of an array that grows by doubling. */
-/* First capacity: most enumerations and indexes fit, so a loaded tree does
-   not reallocate its arrays element by element. */
+/* Makes room for one more element of a heap record's array, which grows
+   by doubling from a first capacity that most enumerations and indexes fit. */
 #define MIB_ARRAY_FIRST_CAPACITY 8u
 
-static int Grow(void **array, uint32_t count, size_t elementSize)
+static int Grow(void **array, uint32_t count, uint32_t *capacity, size_t elementSize)
 {
+   if (count < *capacity)
+      return 1;
    if (count >= 0x7FFFFFFF)
       return 0;
-   /* The capacity is 8, 16, 32, ...: room is left unless count is one of them. */
-   if (count != 0 && (count < MIB_ARRAY_FIRST_CAPACITY || (count & (count - 1)) != 0))
-      return 1;
-   uint32_t capacity = (count == 0) ? MIB_ARRAY_FIRST_CAPACITY : count * 2;
-   void *grown = realloc(*array, (size_t)capacity * elementSize);
-   if (grown == nullptr)
+   uint32_t grown = (count < MIB_ARRAY_FIRST_CAPACITY) ? MIB_ARRAY_FIRST_CAPACITY : count * 2;
+   void *block = realloc(*array, (size_t)grown * elementSize);
+   if (block == nullptr)
       return 0;
-   *array = grown;
-   return 1;
-}
-
-int ZbMibAddEnumTaking(ZbMibExtra **slot, int32_t value, char *label)
-{
-   ZbMibExtra *extra = (label != nullptr) ? ZbMibExtraGet(slot) : nullptr;
-   if (extra == nullptr || !Grow((void **)&extra->enums, extra->enumCount, sizeof(ZbMibEnum)))
-   {
-      free(label);
-      return 0;
-   }
-   extra->enums[extra->enumCount].value = value;
-   extra->enums[extra->enumCount].label = label;
-   extra->enumCount++;
+   *array = block;
+   *capacity = grown;
    return 1;
 }
 
@@ -245,7 +236,17 @@ int SNMP_MIBObject::AddEnum(int32_t value, const char *label)
    if (label == nullptr)
       return 0;
    char *copy = zb_strdup(label);
-   return (copy != nullptr) ? ZbMibAddEnumTaking(&m_extra, value, copy) : 0;
+   ZbMibExtra *extra = (copy != nullptr) ? ZbMibAccess::Writable(this) : nullptr;
+   if (extra == nullptr ||
+       !Grow((void **)&extra->enums, extra->enumCount, &extra->enumCapacity, sizeof(ZbMibEnum)))
+   {
+      free(copy);
+      return 0;
+   }
+   extra->enums[extra->enumCount].value = value;
+   extra->enums[extra->enumCount].label = copy;
+   extra->enumCount++;
+   return 1;
 }
 
 uint32_t SNMP_MIBObject::IndexCount() const
@@ -263,31 +264,27 @@ bool SNMP_MIBObject::IsIndexImplied() const
    return m_extra != nullptr && m_extra->indexImplied;
 }
 
-int ZbMibAddIndexTaking(ZbMibExtra **slot, char *name)
-{
-   ZbMibExtra *extra = (name != nullptr) ? ZbMibExtraGet(slot) : nullptr;
-   if (extra == nullptr || !Grow((void **)&extra->indexNames, extra->indexCount, sizeof(char *)))
-   {
-      free(name);
-      return 0;
-   }
-   extra->indexNames[extra->indexCount++] = name;
-   return 1;
-}
-
 int SNMP_MIBObject::AddIndex(const char *name)
 {
    if (name == nullptr)
       return 0;
    char *copy = zb_strdup(name);
-   return (copy != nullptr) ? ZbMibAddIndexTaking(&m_extra, copy) : 0;
+   ZbMibExtra *extra = (copy != nullptr) ? ZbMibAccess::Writable(this) : nullptr;
+   if (extra == nullptr ||
+       !Grow((void **)&extra->indexNames, extra->indexCount, &extra->indexCapacity, sizeof(char *)))
+   {
+      free(copy);
+      return 0;
+   }
+   extra->indexNames[extra->indexCount++] = copy;
+   return 1;
 }
 
 void SNMP_MIBObject::SetIndexImplied(bool implied)
 {
-   if (!implied && m_extra == nullptr)
+   if (implied == IsIndexImplied())
       return;
-   ZbMibExtra *extra = ZbMibExtraGet(&m_extra);
+   ZbMibExtra *extra = ZbMibAccess::Writable(this);
    if (extra != nullptr)
       extra->indexImplied = implied;
 }

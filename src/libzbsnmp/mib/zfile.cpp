@@ -1,6 +1,8 @@
 /* ZFile: plain or deflate-compressed body stream. */
 #include "zfile.h"
 
+#include "internal.h"
+
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
@@ -21,7 +23,8 @@ ZFile::ZFile(FILE *file, int compress, int write)
    memset(&m_stream, 0, sizeof(m_stream));
    /* Both modes go through the 64 KiB data buffer: the body is written and
       read in large blocks, whatever the callers' sizes. */
-   m_dataBuffer = (uint8_t *)malloc(ZFILE_BUFFER_SIZE);
+   uint8_t *block = (uint8_t *)malloc(ZFILE_MAX_TAKE + ZFILE_BUFFER_SIZE);
+   m_dataBuffer = (block != nullptr) ? block + ZFILE_MAX_TAKE : nullptr;
    m_readPos = m_dataBuffer;
    if (m_compress)
    {
@@ -31,6 +34,11 @@ ZFile::ZFile(FILE *file, int compress, int write)
       m_stream.next_in = Z_NULL;
       m_stream.avail_in = 0;
       m_initResult = m_write ? deflateInit(&m_stream, 9) : inflateInit(&m_stream);
+#ifdef ZFILE_OWN_CHECK
+      /* The check value is computed here, faster (Produce compares it). */
+      if (!m_write && m_initResult == Z_OK)
+         m_initResult = inflateValidate(&m_stream, 0);
+#endif
       m_compBuffer = (uint8_t *)malloc(ZFILE_BUFFER_SIZE);
       if (m_compBuffer == nullptr)
          m_error = true;
@@ -41,7 +49,8 @@ ZFile::ZFile(FILE *file, int compress, int write)
 
 ZFile::~ZFile()
 {
-   free(m_dataBuffer);
+   if (m_dataBuffer != nullptr)
+      free(m_dataBuffer - ZFILE_MAX_TAKE);
    free(m_compBuffer);
 }
 
@@ -146,29 +155,25 @@ int ZFile::PutByte(int value)
    return (WriteBytes(&b, 1) == 1) ? value : -1;
 }
 
-/* Makes bytes available in the data buffer; 1, or 0 at the end of the data or
-   on a failure. A call may make no bytes available (while inflate takes in
-   the stream's header): the caller then refills again. */
-int ZFile::Refill()
+/* Fills the data buffer with the next body bytes: their count (0 while
+   inflate takes in the stream's header, for instance), or -1 at the end of
+   the data or on a failure. */
+int ZFile::Produce()
 {
-   if (m_pending > 0)
-      return 1;
    if (m_error || m_streamEnded || m_dataBuffer == nullptr)
-      return 0;
+      return -1;
    if (!m_compress)
    {
       size_t n = fread(m_dataBuffer, 1, ZFILE_BUFFER_SIZE, m_file);
-      if (n == 0)
-         return 0;
-      m_pending = CountBytes((uint32_t)n);
-      m_readPos = m_dataBuffer;
-      return 1;
+      return (n == 0) ? -1 : CountBytes((uint32_t)n);
    }
    if (m_stream.avail_in == 0)
    {
+      if (m_stream.next_in != Z_NULL)
+         KeepTail(m_compBuffer, (size_t)(m_stream.next_in - m_compBuffer));
       size_t n = fread(m_compBuffer, 1, ZFILE_BUFFER_SIZE, m_file);
       if (n == 0)
-         return 0;
+         return -1;
       m_stream.next_in = m_compBuffer;
       m_stream.avail_in = (uInt)n;
    }
@@ -178,16 +183,59 @@ int ZFile::Refill()
    if (rc != Z_OK && rc != Z_STREAM_END)
    {
       m_error = true;
-      return 0;
+      return -1;
    }
+   uint32_t produced = (uint32_t)(ZFILE_BUFFER_SIZE - m_stream.avail_out);
+#ifdef ZFILE_OWN_CHECK
+   m_check = ZbAdler32(m_check, m_dataBuffer, produced);
+#endif
    if (rc == Z_STREAM_END)
+   {
       m_streamEnded = true; /* what remains in the file is not part of the body */
-   m_pending = CountBytes((uint32_t)(ZFILE_BUFFER_SIZE - m_stream.avail_out));
+#ifdef ZFILE_OWN_CHECK
+      /* The stream ends with the Adler-32 of its data, big-endian (RFC 1950):
+         the last 4 bytes inflate took, which may begin in the earlier input. */
+      KeepTail(m_compBuffer, (size_t)(m_stream.next_in - m_compBuffer));
+      m_stream.next_in = m_compBuffer;   /* taken into the tail once */
+      if (GetBE32(m_tail) != m_check)
+      {
+         m_error = true;
+         return -1;
+      }
+#endif
+   }
+   return CountBytes(produced);
+}
+
+/* Keeps the last 4 of the bytes that inflate has taken so far: those of the
+   tail before, then the n bytes at data. */
+void ZFile::KeepTail(const uint8_t *data, size_t n)
+{
+   if (n >= 4)
+   {
+      memcpy(m_tail, data + n - 4, 4);
+      return;
+   }
+   memmove(m_tail, m_tail + n, 4 - n);
+   memcpy(m_tail + 4 - n, data, n);
+}
+
+/* Makes bytes available in the data buffer; 1, or 0 at the end of the data or
+   on a failure. A call may make no bytes available: the caller then refills
+   again. */
+int ZFile::Refill()
+{
+   if (m_pending > 0)
+      return 1;
+   int n = Produce();
+   if (n < 0)
+      return 0;
+   m_pending = n;
    m_readPos = m_dataBuffer;
    return 1;
 }
 
-int ZFile::ReadBytes(void *buffer, int length)
+int ZFile::ReadBytesSlow(void *buffer, int length)
 {
    if (length <= 0)
       return m_compress ? length : 0;
@@ -208,6 +256,29 @@ int ZFile::ReadBytes(void *buffer, int length)
       delivered += take;
    }
    return length;
+}
+
+const uint8_t *ZFile::TakeSlow(uint32_t n)
+{
+   if (n == 0 || n > ZFILE_MAX_TAKE)
+      return nullptr;
+   while ((uint32_t)m_pending < n)
+   {
+      /* The few bytes still pending go just in front of the buffer, which
+         the next bytes then fill. */
+      uint8_t *front = m_dataBuffer - m_pending;
+      if (m_pending > 0 && m_readPos != front)
+         memmove(front, m_readPos, (size_t)m_pending);
+      m_readPos = front;
+      int got = Produce();
+      if (got < 0)
+         return nullptr;
+      m_pending += got;
+   }
+   const uint8_t *p = m_readPos;
+   m_readPos += n;
+   m_pending -= (int)n;
+   return p;
 }
 
 int ZFile::VerifyEnd()

@@ -6,9 +6,25 @@
 
 #include <stdint.h>
 #include <stdio.h>
+#include <string.h>
 #include <zlib.h>
 
 #define ZFILE_BUFFER_SIZE 65536
+/* The most bytes one Take hands out at once. The reading buffer has this
+   much room in front of it, where the bytes still pending are moved before
+   the buffer is filled again, so that they stay next to the new ones. */
+#define ZFILE_MAX_TAKE 64
+
+/* Adler-32 of length bytes at data, continuing from adler (1 to start):
+   zlib's adler32, in larger steps. */
+uint32_t ZbAdler32(uint32_t adler, const uint8_t *data, size_t length);
+
+/* zlib 1.2.9 and later can leave the check value of the stream to its
+   caller: the reader then computes it with ZbAdler32 and compares it with
+   the stream's trailer itself. */
+#if defined(ZLIB_VERNUM) && ZLIB_VERNUM >= 0x1290
+#define ZFILE_OWN_CHECK 1
+#endif
 
 class ZFile
 {
@@ -21,7 +37,17 @@ public:
 
    int WriteBytes(const void *data, int length);
    int PutByte(int value);
-   int ReadBytes(void *buffer, int length);
+   int ReadBytes(void *buffer, int length)
+   {
+      if (length > 0 && length <= m_pending)
+      {
+         memcpy(buffer, m_readPos, (size_t)length);
+         m_readPos += length;
+         m_pending -= length;
+         return length;
+      }
+      return ReadBytesSlow(buffer, length);
+   }
    /* The next byte (0 to 255), or -1 when none can be read. */
    int GetByte()
    {
@@ -31,6 +57,33 @@ public:
          return *m_readPos++;
       }
       return GetByteSlow();
+   }
+   /* Reading: the body bytes at hand (*n of them, maybe none), to be looked
+      at before Skip takes them; good until the next read. */
+   const uint8_t *Peek(uint32_t *n) const
+   {
+      *n = (uint32_t)m_pending;
+      return m_readPos;
+   }
+   /* Takes n of the bytes that Peek showed. */
+   void Skip(uint32_t n)
+   {
+      m_readPos += n;
+      m_pending -= (int)n;
+   }
+   /* Reading: the next n body bytes (1 to ZFILE_MAX_TAKE), one after the
+      other in memory, taken from the stream; NULL when the body ends before
+      them or the read fails. The pointer is good until the next read. */
+   const uint8_t *Take(uint32_t n)
+   {
+      if ((uint32_t)m_pending >= n)
+      {
+         const uint8_t *p = m_readPos;
+         m_readPos += n;
+         m_pending -= (int)n;
+         return p;
+      }
+      return TakeSlow(n);
    }
    /* Finishes a compressed stream and closes the file; 0 on success, -1 when
       any write, the compression or the close failed. */
@@ -62,7 +115,11 @@ public:
 
 private:
    int GetByteSlow();
+   int ReadBytesSlow(void *buffer, int length);
+   const uint8_t *TakeSlow(uint32_t n);
    int Refill();
+   int Produce();
+   void KeepTail(const uint8_t *data, size_t n);
    int FlushData(int flush);
    int CountBytes(uint32_t n);
 
@@ -80,6 +137,8 @@ private:
    bool m_overLimit;
    uint64_t m_limit;
    uint64_t m_total; /* body bytes counted against the limit so far */
+   uint32_t m_check = 1;        /* reading: Adler-32 of the bytes inflated so far */
+   uint8_t m_tail[4] = {0};     /* reading: the last 4 bytes of the earlier input */
    bool m_extended = false;
 };
 
