@@ -41,6 +41,29 @@ static bool IsIdentifierChar(char c)
    return isalnum((unsigned char)c) != 0 || c == '-' || c == '_';
 }
 
+/* After an ASN.1 comment that starts at i ("--"): it ends at the end of the
+   line or at the next "--". */
+static size_t SkipComment(const char *text, size_t length, size_t i)
+{
+   i += 2;
+   while (i < length && text[i] != '\n' && text[i] != '\r')
+   {
+      if (text[i] == '-' && i + 1 < length && text[i + 1] == '-')
+         return i + 2;
+      i++;
+   }
+   return i;
+}
+
+/* After the quoted string that starts at i. */
+static size_t SkipString(const char *text, size_t length, size_t i)
+{
+   i++;
+   while (i < length && text[i] != '"')
+      i++;
+   return i + 1;
+}
+
 std::vector<std::string> MibModuleNamesIn(const char *text, size_t length)
 {
    std::vector<std::string> names;
@@ -52,25 +75,12 @@ std::vector<std::string> MibModuleNamesIn(const char *text, size_t length)
       char c = text[i];
       if (c == '-' && i + 1 < length && text[i + 1] == '-')
       {
-         /* An ASN.1 comment ends at the end of the line or at the next "--". */
-         i += 2;
-         while (i < length && text[i] != '\n' && text[i] != '\r')
-         {
-            if (text[i] == '-' && i + 1 < length && text[i + 1] == '-')
-            {
-               i += 2;
-               break;
-            }
-            i++;
-         }
+         i = SkipComment(text, length, i);
          continue;
       }
       if (c == '"')
       {
-         i++;
-         while (i < length && text[i] != '"')
-            i++;
-         i++;
+         i = SkipString(text, length, i);
          previousLength = 0;
          continue;
       }
@@ -146,24 +156,12 @@ std::vector<std::pair<std::string, std::vector<std::string>>> MibDefinitionsIn(c
       char c = text[i];
       if (c == '-' && i + 1 < length && text[i + 1] == '-')
       {
-         i += 2;
-         while (i < length && text[i] != '\n' && text[i] != '\r')
-         {
-            if (text[i] == '-' && i + 1 < length && text[i + 1] == '-')
-            {
-               i += 2;
-               break;
-            }
-            i++;
-         }
+         i = SkipComment(text, length, i);
          continue;
       }
       if (c == '"')
       {
-         i++;
-         while (i < length && text[i] != '"')
-            i++;
-         i++;
+         i = SkipString(text, length, i);
          push(i, 0, false);
          continue;
       }

@@ -78,6 +78,16 @@ struct RequestOptions
 };
 
 int ParseRequestOptions(const char *command, int argc, char **argv, RequestOptions *o);
+// What a command-line word is among the options: OPTION_WORD ("-x", "--x"),
+// OPTIONS_END ("--": the next word is the first argument), or ARGUMENT (a
+// host, an OID, a number such as "-5" or ".1.3").
+enum OptionWord
+{
+   ARGUMENT,
+   OPTION_WORD,
+   OPTIONS_END,
+};
+OptionWord ClassifyWord(const std::string &word);
 
 // ---- v3.cpp: SNMPv3 options and users ----
 

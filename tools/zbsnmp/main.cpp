@@ -349,6 +349,15 @@ std::string TargetText(const Target &target)
 }
 
 
+OptionWord ClassifyWord(const std::string &a)
+{
+   if (a == "--")
+      return OPTIONS_END;
+   if (a.size() < 2 || a[0] != '-' || isdigit((unsigned char)a[1]) || a[1] == '.')
+      return ARGUMENT;
+   return OPTION_WORD;
+}
+
 int ParseRequestOptions(const char *command, int argc, char **argv, RequestOptions *o)
 {
    o->command = command;
@@ -356,11 +365,10 @@ int ParseRequestOptions(const char *command, int argc, char **argv, RequestOptio
    for (; i < argc; i++)
    {
       std::string a = argv[i];
-      if (a.size() < 2 || a[0] != '-' || isdigit((unsigned char)a[1]) || a[1] == '.')
-         break;
-      if (a == "--")
+      OptionWord word = ClassifyWord(a);
+      if (word != OPTION_WORD)
       {
-         i++;
+         i += (word == OPTIONS_END);
          break;
       }
       if (a == "--getnext")

@@ -325,11 +325,10 @@ int ParsePollOptions(int argc, char **argv, PollOptions *o)
    for (; i < argc; i++)
    {
       std::string a = argv[i];
-      if (a.size() < 2 || a[0] != '-' || isdigit((unsigned char)a[1]) || a[1] == '.')
-         break;
-      if (a == "--")
+      OptionWord word = ClassifyWord(a);
+      if (word != OPTION_WORD)
       {
-         i++;
+         i += (word == OPTIONS_END);
          break;
       }
       if (a == "--json")
