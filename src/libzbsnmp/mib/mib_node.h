@@ -20,10 +20,6 @@
 #define ZB_MIB_EXTRA_IN_ARENA 0x08       /* the record and everything it points to */
 #define ZB_MIB_EXTRA_SHARED 0x10         /* an arena record that other nodes use too */
 
-/* Bytes in front of a heap node: the word just before the node is NULL (an
-   arena node has its arena there). 16 keeps the heap's alignment. */
-#define ZB_MIB_NODE_HEADER 16
-
 /* ---- Optional fields ---- */
 struct ZbMibEnum
 {

@@ -15,33 +15,40 @@ void SNMP_MIBObject::Initialize()
    m_storage = 0;
 }
 
+/* A heap node is an ordinary block of its own, so that a leak checker sees
+   the caller's pointer to it as the block's start (a tree kept until exit is
+   still reachable, not possibly lost). An arena node has its arena in the
+   word before it. The destructor runs before operator delete, and the
+   destroyed object may no longer be read, so the destructor leaves here the
+   node it finished if that node lives in an arena; the operator delete that
+   follows releases the arena instead of freeing the node. Every destructor
+   writes it, so nothing stale lingers from a node destroyed without delete. */
+static thread_local SNMP_MIBObject *g_arenaNodeGoing = nullptr;
+
 void *SNMP_MIBObject::operator new(size_t size)
 {
-   uint8_t *block = (uint8_t *)::operator new(size + ZB_MIB_NODE_HEADER);
-   ((void **)(block + ZB_MIB_NODE_HEADER))[-1] = nullptr;
-   return block + ZB_MIB_NODE_HEADER;
+   return ::operator new(size);
 }
 
 void *SNMP_MIBObject::operator new(size_t size, const std::nothrow_t &) noexcept
 {
-   uint8_t *block = (uint8_t *)::operator new(size + ZB_MIB_NODE_HEADER, std::nothrow);
-   if (block == nullptr)
-      return nullptr;
-   ((void **)(block + ZB_MIB_NODE_HEADER))[-1] = nullptr;
-   return block + ZB_MIB_NODE_HEADER;
+   return ::operator new(size, std::nothrow);
 }
 
 void SNMP_MIBObject::operator delete(void *node) noexcept
 {
    if (node == nullptr)
       return;
-   /* The word before the node: NULL on the heap, else the node's arena. It
-      lies outside the destroyed object, so it is still there to read. */
-   ZbMibArena *arena = (ZbMibArena *)((void **)node)[-1];
-   if (arena == nullptr)
-      ::operator delete((uint8_t *)node - ZB_MIB_NODE_HEADER);
+   if (node == g_arenaNodeGoing)
+   {
+      g_arenaNodeGoing = nullptr;
+      /* The word before the node lies in the arena, outside the object. */
+      ZbMibArenaRelease((ZbMibArena *)((void **)node)[-1]);
+   }
    else
-      ZbMibArenaRelease(arena);
+   {
+      ::operator delete(node);
+   }
 }
 
 void SNMP_MIBObject::operator delete(void *node, const std::nothrow_t &) noexcept
@@ -118,6 +125,8 @@ SNMP_MIBObject::~SNMP_MIBObject()
       free(m_description);
    if (!(m_storage & ZB_MIB_EXTRA_IN_ARENA))
       ZbMibExtraFree(m_extra);
+   /* Last, after the children's deletes, which set it for themselves. */
+   g_arenaNodeGoing = (m_storage & ZB_MIB_IN_ARENA) ? this : nullptr;
 }
 
 void SNMP_MIBObject::SetName(const char *name)
