@@ -77,6 +77,32 @@ TEST(MibModuleIndex, FoldersByModuleName)
    EXPECT_NE(error.find("missing"), std::string::npos);
 }
 
+// Files are scanned on several threads but taken in order: of many files
+// that name the same module, the first in name order holds it, and the
+// others are reported in order.
+TEST(MibModuleIndex, ManyFilesTakenInOrder)
+{
+   std::string dir = TempDir();
+   for (int i = 0; i < 64; i++)
+   {
+      char name[32];
+      snprintf(name, sizeof(name), "/m%02d.txt", i);
+      WriteFileText(dir + name, "SAME-MIB DEFINITIONS ::= BEGIN x" + std::to_string(i) +
+                                   " OBJECT IDENTIFIER ::= { iso 3 } END\n");
+   }
+   std::vector<MibModuleFile> modules;
+   std::vector<std::string> duplicates;
+   std::string error;
+   ASSERT_EQ(MibIndexInputs({dir}, &modules, &duplicates, &error), 1) << error;
+   ASSERT_EQ(modules.size(), 1u);
+   EXPECT_EQ(fs::path(modules[0].path).filename().string(), "m00.txt");
+   EXPECT_EQ(modules[0].definitions, std::vector<std::string>{"x0"});
+   ASSERT_EQ(duplicates.size(), 63u);
+   for (int i = 1; i < 64; i++)
+      EXPECT_NE(duplicates[i - 1].find("m" + std::string(i < 10 ? "0" : "") + std::to_string(i) + ".txt"),
+                std::string::npos);
+}
+
 struct Compiled
 {
    MibCompileResult result;

@@ -492,7 +492,7 @@ TEST(ToolUsage, BadArgumentsAreNamed)
 
 TEST(ToolMib, BuildInfoPrint)
 {
-   std::string dir = testing::TempDir();
+   std::string dir = TempDir();
    std::string tsv = dir + "/tree.tsv", file = dir + "/tree.zbmib";
    FILE *f = fopen(tsv.c_str(), "w");
    fputs("# oid\tname\ttype\taccess\tstatus\tmodule\n.1\tiso\tother\t-\t-\t-\n.1.3\torg\tother\t-\t-\t-\n"
@@ -536,7 +536,7 @@ const TreeFile &TsvTree()
    static TreeFile file;
    if (file.path.empty())
    {
-      file.path = testing::TempDir() + "/netsnmp-tree.zbmib";
+      file.path = TempDir() + "/netsnmp-tree.zbmib";
       SNMP_MIBObject *root =
           BuildMibTreeFromTsv(std::string(ZBSNMP_TEST_DATA) + "/netsnmp-mib-tree-rfc.tsv");
       EXPECT_EQ(SNMP_RC_SUCCESS, SNMPSaveMIBTree(file.path.c_str(), root, MIB_SAVE_COMPRESS));
@@ -608,7 +608,7 @@ TEST_F(ToolNamesTest, NamesInNamesOut)
    r = Tool("get -m " + tree.path + " " + Address() + " noSuchName.0");
    EXPECT_EQ(r.status, 2);
    EXPECT_NE(r.out.find("invalid OID 'noSuchName.0'"), std::string::npos);
-   r = Tool("get -m " + testing::TempDir() + "/missing.zbmib " + Address() + " sysName.0");
+   r = Tool("get -m " + TempDir() + "/missing.zbmib " + Address() + " sysName.0");
    EXPECT_EQ(r.status, 1);
    EXPECT_NE(r.out.find("File I/O error"), std::string::npos) << r.out;
    r = Tool("get -Ox " + Address() + " sysName.0");
@@ -661,7 +661,7 @@ protected:
       if (!tried)
       {
          tried = true;
-         std::string path = testing::TempDir() + "/compiled.zbmib";
+         std::string path = TempDir() + "/compiled.zbmib";
          std::string mibs = std::string(ZBSNMP_SOURCE_DIR) + "/mibs";
          Result r = Tool("mib compile -z --no-descriptions -o " + path + " " + mibs + "/rfc " + mibs +
                          "/net-snmp");
@@ -791,7 +791,7 @@ TEST_F(ToolCompiledTreeTest, NamesResolveAsSnmptranslate)
 // but for the second name Net-SNMP gives 81 of its OIDs (the first one wins).
 TEST(ToolMibTable, NetSnmpTreeRoundTrips)
 {
-   std::string dir = testing::TempDir();
+   std::string dir = TempDir();
    std::string tsv = std::string(ZBSNMP_TEST_DATA) + "/netsnmp-mib-tree-rfc.tsv";
    std::string file = dir + "/netsnmp.zbmib", out = dir + "/netsnmp.tsv";
    Result r = Tool("mib build -z --no-descriptions " + tsv + " " + file);
@@ -815,7 +815,7 @@ TEST(ToolMibTable, NetSnmpTreeRoundTrips)
 // type, and only OBJECT-TYPEs show access and status.
 TEST(ToolMibTable, ExportUsesNetSnmpWords)
 {
-   std::string dir = testing::TempDir();
+   std::string dir = TempDir();
    WriteFileText(dir + "/in.tsv",
              ".1\tiso\tother\t-\t-\t-\n"
              ".1.5\tt\tSEQUENCE OF\tnot-accessible\tcurrent\tM\n"
@@ -841,7 +841,7 @@ TEST(ToolMibTable, ExportUsesNetSnmpWords)
 
 TEST(ToolMibTable, BuildRejectsWordsOutsideTheVocabulary)
 {
-   std::string dir = testing::TempDir();
+   std::string dir = TempDir();
    struct Case
    {
       const char *line, *message;
@@ -867,7 +867,7 @@ TEST(ToolMibTable, BuildRejectsWordsOutsideTheVocabulary)
 // the optional fields, and Net-SNMP's words in the export.
 TEST(ToolMibCompile, RepositoryModules)
 {
-   std::string dir = testing::TempDir();
+   std::string dir = TempDir();
    std::string file = dir + "/mibs.zbmib";
    Result r = Tool("mib compile -z --no-descriptions -o " + file + " " +
                    std::string(ZBSNMP_SOURCE_DIR) + "/mibs");

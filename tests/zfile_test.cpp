@@ -56,6 +56,17 @@ TEST(ZFile, CompressedRoundTripSizes)
          EXPECT_EQ(plainLen, n);
          EXPECT_EQ(plain, data);
 
+         // A body within one piece is deflated in one go: the bytes of
+         // zlib's compress2 at level 9, as files have always been.
+         if (n <= ZFILE_DEFLATE_PIECE)
+         {
+            std::vector<uint8_t> one(compressBound((uLong)n));
+            uLongf oneLen = (uLongf)one.size();
+            ASSERT_EQ(compress2(one.data(), &oneLen, data.data(), (uLong)n, 9), Z_OK);
+            one.resize(oneLen);
+            EXPECT_EQ(file, one);
+         }
+
          FILE *f = fopen(path.c_str(), "rb");
          ZFile r(f, 1, 0);
          std::vector<uint8_t> back(n);
@@ -72,6 +83,55 @@ TEST(ZFile, CompressedRoundTripSizes)
       }
    }
 }
+
+// A body of many pieces is deflated on helper threads, each piece primed with
+// the 32 KiB before it: one zlib stream that zlib's own inflater and ours
+// read, the same bytes at every write, hardly larger than one deflate of the
+// whole.
+TEST(ZFile, LargeBodyInPiecesIsOneStream)
+{
+   std::string dir = TempDir();
+   for (size_t n : {(size_t)ZFILE_DEFLATE_PIECE + 1, (size_t)ZFILE_DEFLATE_PIECE * 40 + 5})
+   {
+      SCOPED_TRACE(n);
+      std::vector<uint8_t> data = Pattern(n);
+      WriteBody(dir + "/a", data, false);
+      WriteBody(dir + "/b", data, false);
+      std::vector<uint8_t> file = ReadFileBytes(dir + "/a");
+      EXPECT_EQ(file, ReadFileBytes(dir + "/b"));
+      std::vector<uint8_t> plain(n);
+      uLongf plainLen = (uLongf)n;
+      ASSERT_EQ(uncompress(plain.data(), &plainLen, file.data(), (uLong)file.size()), Z_OK);
+      ASSERT_EQ(plainLen, n);
+      EXPECT_EQ(plain, data);
+      std::vector<uint8_t> one(compressBound((uLong)n));
+      uLongf oneLen = (uLongf)one.size();
+      ASSERT_EQ(compress2(one.data(), &oneLen, data.data(), (uLong)n, 9), Z_OK);
+      EXPECT_LE(file.size(), oneLen + oneLen / 100 + 64);
+
+      FILE *f = fopen((dir + "/a").c_str(), "rb");
+      ZFile r(f, 1, 0);
+      std::vector<uint8_t> back(n);
+      ASSERT_EQ(r.ReadBytes(back.data(), (int)n), (int)n);
+      EXPECT_EQ(back, data);
+      EXPECT_EQ(r.VerifyEnd(), 1);
+      r.Close();
+   }
+}
+
+#ifndef _WIN32
+// A write that fails while pieces are deflated is reported by Close.
+TEST(ZFile, FailedWriteOfPiecesIsReported)
+{
+   FILE *f = fopen("/dev/full", "wb");
+   if (f == nullptr)
+      GTEST_SKIP() << "no /dev/full here";
+   std::vector<uint8_t> data = Pattern((size_t)ZFILE_DEFLATE_PIECE * 9 + 3);
+   ZFile w(f, 1, 1);
+   w.WriteBytes(data.data(), (int)data.size());
+   EXPECT_EQ(w.Close(), -1);
+}
+#endif
 
 TEST(ZFile, EdgeResults)
 {

@@ -689,7 +689,7 @@ int MibCompile(const std::vector<std::string> &inputs, const MibCompileOptions &
    smiSetPath(links.Path().c_str());
    smiSetErrorLevel(MIB_COMPILE_ERROR_LEVEL);
    smiSetErrorHandler(CollectMessage);
-   int flags = smiGetFlags() | SMI_FLAG_ERRORS;
+   int flags = smiGetFlags() | SMI_FLAG_ERRORS | SMI_FLAG_VIEWALL;
    if (!options.descriptions)
       flags |= SMI_FLAG_NODESCR;
    smiSetFlags(flags);

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+
 #ifdef _WIN32
 #include <io.h>
 #define SyncFile(f) _commit(_fileno(f))
@@ -49,6 +50,9 @@ ZFile::ZFile(FILE *file, int compress, int write)
 
 ZFile::~ZFile()
 {
+   StopDeflater();
+   if (m_piece != nullptr)
+      free(m_piece - ZFILE_DEFLATE_WINDOW);
    if (m_dataBuffer != nullptr)
       free(m_dataBuffer - ZFILE_MAX_TAKE);
    free(m_compBuffer);
@@ -88,8 +92,20 @@ int ZFile::FlushData(int flush)
          m_error = true;
       return result;
    }
-   m_stream.next_in = m_dataBuffer;
-   m_stream.avail_in = (uInt)m_pending;
+   result = DeflateCompressed(flush);
+   m_pending = 0;
+   if (result != 0)
+      m_error = true;
+   return result;
+}
+
+/* Deflates length bytes at data with the stream and writes what comes out;
+   0, or -1 on a failed deflate or short write. */
+int ZFile::DeflateOut(const uint8_t *data, size_t length, int flush)
+{
+   int result = 0;
+   m_stream.next_in = (Bytef *)data;
+   m_stream.avail_in = (uInt)length;
    for (;;)
    {
       m_stream.next_out = m_compBuffer;
@@ -112,10 +128,61 @@ int ZFile::FlushData(int flush)
          break;
       }
    }
-   m_pending = 0;
-   if (result != 0)
-      m_error = true;
    return result;
+}
+
+/* The pending bytes of a compressed writer. They gather into a piece; a body
+   that ends within its first piece is deflated in one call at the end, and
+   one that fills it goes on in pieces on helper threads. Where memory or
+   threads are short the stream deflates the bytes as they come. */
+int ZFile::DeflateCompressed(int flush)
+{
+   const uint8_t *data = m_dataBuffer;
+   size_t left = (size_t)m_pending;
+   if (!m_direct && m_piece == nullptr && m_deflater == nullptr)
+   {
+      /* Room in front of the piece for the dictionary of its job. */
+      uint8_t *block = (uint8_t *)malloc(ZFILE_DEFLATE_WINDOW + ZFILE_DEFLATE_PIECE);
+      m_piece = (block != nullptr) ? block + ZFILE_DEFLATE_WINDOW : nullptr;
+      m_direct = (m_piece == nullptr);
+   }
+   if (m_direct)
+      return DeflateOut(data, left, flush);
+   while (left > 0)
+   {
+      /* A whole piece goes once a byte comes after it: a body of exactly one
+         piece is still deflated in one go. */
+      if (m_pieceUsed < ZFILE_DEFLATE_PIECE)
+      {
+         size_t take = ZFILE_DEFLATE_PIECE - m_pieceUsed;
+         if (take > left)
+            take = left;
+         memcpy(m_piece + m_pieceUsed, data, take);
+         m_pieceUsed += take;
+         data += take;
+         left -= take;
+         continue;
+      }
+      if (m_deflater == nullptr && !StartDeflater())
+      {
+         /* No helpers: the stream takes this piece and the rest as they come. */
+         int rc = DeflateOut(m_piece, m_pieceUsed, Z_NO_FLUSH);
+         free(m_piece - ZFILE_DEFLATE_WINDOW);
+         m_piece = nullptr;
+         m_pieceUsed = 0;
+         m_direct = true;
+         return (DeflateOut(data, left, flush) != 0 || rc != 0) ? -1 : 0;
+      }
+      if (SubmitPiece(false) != 0)
+         return -1;
+   }
+   if (flush != Z_FINISH)
+      return 0;
+   if (m_deflater != nullptr)
+      return (SubmitPiece(true) == 0 && FinishDeflater() == 0) ? 0 : -1;
+   int rc = DeflateOut(m_piece, m_pieceUsed, Z_FINISH);
+   m_pieceUsed = 0;
+   return rc;
 }
 
 int ZFile::WriteBytes(const void *data, int length)
@@ -309,6 +376,7 @@ int ZFile::Close()
          if (m_initResult == Z_OK && m_dataBuffer != nullptr && m_compBuffer != nullptr)
          {
             FlushData(Z_FINISH);
+            StopDeflater();
             deflateEnd(&m_stream);
          }
       }

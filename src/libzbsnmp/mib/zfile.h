@@ -26,6 +26,16 @@ uint32_t ZbAdler32(uint32_t adler, const uint8_t *data, size_t length);
 #define ZFILE_OWN_CHECK 1
 #endif
 
+/* A compressed body larger than this is deflated in pieces of this size on
+   helper threads, each piece primed with the 32 KiB before it (one zlib
+   stream all the same); a smaller one is deflated in one piece, exactly as
+   zlib's compress2 at level 9 does. */
+#define ZFILE_DEFLATE_PIECE (64u << 10)
+/* The dictionary of each piece: the deflate window. */
+#define ZFILE_DEFLATE_WINDOW 32768
+
+struct ZFileDeflater;
+
 class ZFile
 {
 public:
@@ -121,6 +131,12 @@ private:
    int Produce();
    void KeepTail(const uint8_t *data, size_t n);
    int FlushData(int flush);
+   int DeflateOut(const uint8_t *data, size_t length, int flush);
+   int DeflateCompressed(int flush);
+   int StartDeflater();
+   int SubmitPiece(bool last);
+   int FinishDeflater();
+   void StopDeflater();
    int CountBytes(uint32_t n);
 
    int m_compress;
@@ -140,6 +156,11 @@ private:
    uint32_t m_check = 1;        /* reading: Adler-32 of the bytes inflated so far */
    uint8_t m_tail[4] = {0};     /* reading: the last 4 bytes of the earlier input */
    bool m_extended = false;
+   uint8_t *m_piece = nullptr;        /* writing: the piece of body being gathered */
+   size_t m_pieceUsed = 0;
+   bool m_direct = false;             /* writing: deflate as the bytes come (no pieces) */
+   ZFileDeflater *m_deflater = nullptr; /* the helper threads, once the body passed one piece */
+   uint32_t m_bodyCheck = 1;          /* writing in pieces: Adler-32 of the body so far */
 };
 
 #endif
