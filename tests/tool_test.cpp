@@ -725,6 +725,7 @@ TEST_F(ToolCompiledTreeTest, WalkReadsAsSnmpwalk)
                            (mine != ours.end() ? mine->second : "(missing)") + "\n";
       }
       ASSERT_GT(stable, 5u);
+      printf("walk of %s: %zu of %zu stable lines identical to snmpwalk's\n", w.ours, same, stable);
       EXPECT_GE(same, (size_t)(w.share * stable)) << same << " of " << stable << " lines identical\n"
                                                   << differences;
    }
