@@ -151,6 +151,15 @@ typedef int SNMP_SOCKET;
    sets it itself when the tree has any and clears it otherwise, whatever the
    flags passed; a tree without optional fields saves as format version 1. */
 #define MIB_FILE_OPTIONAL_FIELDS 0x0004
+/* Save option, not a header flag (the header keeps the low 16 bits): with
+   MIB_SAVE_COMPRESS, a body over 64 KiB is deflated in 64 KiB pieces on
+   helper threads, one per core up to four, each piece primed with the 32 KiB
+   before it. The body is still one zlib stream at level 9, which every
+   inflater reads, and the file the same however many threads ran, but its
+   compressed bytes differ from one deflate of the whole body (which a save
+   without this option writes), and it is about 0.25 % larger. The helpers
+   take no signals and are joined before the save returns. */
+#define MIB_SAVE_PARALLEL_DEFLATE 0x00010000
 
 /* The vocabulary of SNMP_MIBObject's type, access and status, as the MIB
    compiler fills them (-1 stays "not set"; a tree built by hand may use its

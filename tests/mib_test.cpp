@@ -227,13 +227,15 @@ TEST(MIBFile, LargeTreeRoundTrips)
    tree->FirstChild()->SetInfo(1, 2, 3, long_desc.c_str());
    std::string dir = TempDir();
    const uint32_t flagSets[] = {0, MIB_SAVE_COMPRESS, MIB_SAVE_NO_DESCRIPTIONS,
-                                MIB_SAVE_COMPRESS | MIB_SAVE_NO_DESCRIPTIONS};
+                                MIB_SAVE_COMPRESS | MIB_SAVE_NO_DESCRIPTIONS,
+                                MIB_SAVE_COMPRESS | MIB_SAVE_PARALLEL_DEFLATE};
    for (uint32_t flags : flagSets)
    {
       SCOPED_TRACE(flags);
       std::string path = dir + "/tree" + std::to_string(flags);
       ASSERT_EQ(SNMPSaveMIBTree(path.c_str(), tree.get(), flags), (uint32_t)SNMP_RC_SUCCESS);
       std::vector<uint8_t> file = ReadFileBytes(path);
+      EXPECT_EQ(file[8], 0);  // the save option is no header flag
       EXPECT_EQ(file[9], (uint8_t)flags);
       SNMP_MIBObject *loaded = nullptr;
       ASSERT_EQ(SNMPLoadMIBTree(path.c_str(), &loaded), (uint32_t)SNMP_RC_SUCCESS);
@@ -256,6 +258,17 @@ TEST(MIBFile, LargeTreeRoundTrips)
    ASSERT_EQ(len, plain.size() - 16);
    EXPECT_TRUE(std::equal(inflated.begin(), inflated.end(), plain.begin() + 16));
    EXPECT_GT(plain.size(), 3u * 65536);
+   // ... byte for byte one deflate of it at level 9, as files have always
+   // been; deflated in pieces, a zlib stream of the same body.
+   std::vector<uint8_t> one(compressBound((uLong)inflated.size()));
+   uLongf oneLen = (uLongf)one.size();
+   ASSERT_EQ(compress2(one.data(), &oneLen, inflated.data(), (uLong)inflated.size(), 9), Z_OK);
+   EXPECT_TRUE(comp.size() == 16 + oneLen && std::equal(one.begin(), one.begin() + oneLen, comp.begin() + 16));
+   std::vector<uint8_t> pieces = ReadFileBytes(dir + "/tree" + std::to_string(MIB_SAVE_COMPRESS | MIB_SAVE_PARALLEL_DEFLATE));
+   len = (uLongf)inflated.size();
+   ASSERT_EQ(uncompress(inflated.data(), &len, pieces.data() + 16, (uLong)(pieces.size() - 16)), Z_OK);
+   ASSERT_EQ(len, plain.size() - 16);
+   EXPECT_TRUE(std::equal(inflated.begin(), inflated.end(), plain.begin() + 16));
 }
 
 TEST(MIBFile, BodyOfExactly65536BytesCompressed)
@@ -363,7 +376,7 @@ TEST(MIBFile, EveryTruncationFails)
 {
    Tree tree(BuildTree(40, 6, 5));
    std::string dir = TempDir();
-   for (uint32_t flags : {0u, (uint32_t)MIB_SAVE_COMPRESS})
+   for (uint32_t flags : {0u, (uint32_t)MIB_SAVE_COMPRESS, (uint32_t)(MIB_SAVE_COMPRESS | MIB_SAVE_PARALLEL_DEFLATE)})
    {
       std::string path = dir + "/t" + std::to_string(flags);
       ASSERT_EQ(SNMPSaveMIBTree(path.c_str(), tree.get(), flags), 0u);
@@ -412,7 +425,7 @@ TEST(MIBFile, MutatedFilesNeverCrash)
    Tree tree(BuildTree(60, 8, 11));
    std::string dir = TempDir();
    std::mt19937 rng(3);
-   for (uint32_t flags : {0u, (uint32_t)MIB_SAVE_COMPRESS})
+   for (uint32_t flags : {0u, (uint32_t)MIB_SAVE_COMPRESS, (uint32_t)(MIB_SAVE_COMPRESS | MIB_SAVE_PARALLEL_DEFLATE)})
    {
       std::string path = dir + "/m" + std::to_string(flags);
       ASSERT_EQ(SNMPSaveMIBTree(path.c_str(), tree.get(), flags), 0u);
@@ -440,7 +453,7 @@ TEST(MIBFile, FullDiskIsReportedAndOldFileKept)
    std::string path = TempDir() + "/full";
    SNMP_MIBObject small(1, "small");
    ASSERT_EQ(SNMPSaveMIBTree(path.c_str(), &small, 0), 0u);
-   for (uint32_t flags : {0u, (uint32_t)MIB_SAVE_COMPRESS})
+   for (uint32_t flags : {0u, (uint32_t)MIB_SAVE_COMPRESS, (uint32_t)(MIB_SAVE_COMPRESS | MIB_SAVE_PARALLEL_DEFLATE)})
    {
       fflush(nullptr);
       pid_t pid = fork();

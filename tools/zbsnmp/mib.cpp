@@ -306,7 +306,8 @@ static int CmdMibCompile(int argc, char **argv)
    if (verbose)
       for (const std::string &d : result.duplicates)
          fprintf(stderr, "zbsnmp: mib compile: module defined again, left out: %s\n", d.c_str());
-   uint32_t rc = SNMPSaveMIBTree(output.c_str(), result.tree.get(), flags);
+   // A compiled tree is a new file: its body may be deflated on every core.
+   uint32_t rc = SNMPSaveMIBTree(output.c_str(), result.tree.get(), flags | MIB_SAVE_PARALLEL_DEFLATE);
    if (rc != SNMP_RC_SUCCESS)
       return ReportMibError(rc, output.c_str());
    fprintf(stderr,

@@ -1422,6 +1422,7 @@ static uint32_t WriteTree(FILE *f, SNMP_MIBObject *root, uint32_t flags, bool op
    }
    /* A body the loader would refuse is not written. */
    file->SetLimit(MIB_MAX_LOAD_BYTES);
+   file->SetPieces((flags & MIB_SAVE_PARALLEL_DEFLATE) != 0);
    if (ok)
       root->WriteToFile(file, flags);
    if (file->Close() != 0 || file->HasError())

@@ -131,9 +131,10 @@ int ZFile::DeflateOut(const uint8_t *data, size_t length, int flush)
    return result;
 }
 
-/* The pending bytes of a compressed writer. They gather into a piece; a body
+/* The pending bytes of a compressed writer. Without pieces the stream
+   deflates them as they come. With pieces they gather into a piece; a body
    that ends within its first piece is deflated in one call at the end, and
-   one that fills it goes on in pieces on helper threads. Where memory or
+   one that passes it goes on in pieces on helper threads. Where memory or
    threads are short the stream deflates the bytes as they come. */
 int ZFile::DeflateCompressed(int flush)
 {

@@ -26,10 +26,9 @@ uint32_t ZbAdler32(uint32_t adler, const uint8_t *data, size_t length);
 #define ZFILE_OWN_CHECK 1
 #endif
 
-/* A compressed body larger than this is deflated in pieces of this size on
-   helper threads, each piece primed with the 32 KiB before it (one zlib
-   stream all the same); a smaller one is deflated in one piece, exactly as
-   zlib's compress2 at level 9 does. */
+/* With SetPieces, a compressed body larger than this is deflated in pieces
+   of this size on helper threads, each piece primed with the 32 KiB before it
+   (one zlib stream all the same); a smaller one is deflated in one go. */
 #define ZFILE_DEFLATE_PIECE (64u << 10)
 /* The dictionary of each piece: the deflate window. */
 #define ZFILE_DEFLATE_WINDOW 32768
@@ -123,6 +122,12 @@ public:
    void SetExtended(bool extended) { m_extended = extended; }
    bool Extended() const { return m_extended; }
 
+   /* Writing, compressed mode: gather the body in pieces and deflate them on
+      helper threads once it passes one piece; set before writing. Off by
+      default: the stream deflates the bytes as they come, the bytes of one
+      deflate of the whole body. */
+   void SetPieces(bool on) { m_direct = !on; }
+
 private:
    int GetByteSlow();
    int ReadBytesSlow(void *buffer, int length);
@@ -158,7 +163,7 @@ private:
    bool m_extended = false;
    uint8_t *m_piece = nullptr;        /* writing: the piece of body being gathered */
    size_t m_pieceUsed = 0;
-   bool m_direct = false;             /* writing: deflate as the bytes come (no pieces) */
+   bool m_direct = true;              /* writing: deflate as the bytes come (no pieces) */
    ZFileDeflater *m_deflater = nullptr; /* the helper threads, once the body passed one piece */
    uint32_t m_bodyCheck = 1;          /* writing in pieces: Adler-32 of the body so far */
 };
