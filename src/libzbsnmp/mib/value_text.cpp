@@ -192,11 +192,11 @@ static int ParseOctetHint(const char *hint, HintSpec *specs, int *count)
    return n > 0;
 }
 
-/* The octets under a parsed hint. The last spec repeats while octets remain;
-   a separator follows a value only when more octets do. As Net-SNMP does, a
-   numeric value short of its width is read as if zero octets followed, and a
-   one-octet hex value without separator at the end of the hint is written
-   with two digits ("1x" shows 0a0b). */
+/* The octets under a parsed hint. The hint's last part repeats while octets
+   remain; a separator follows a value only when more octets do. As Net-SNMP
+   does, a numeric value short of its width is read as if zero octets
+   followed, and a one-octet hex value without separator at the end of the
+   hint is written with two digits ("1x" shows 0a0b). */
 static void PutHintedOctets(ZbText *out, const uint8_t *data, uint32_t length,
                             const HintSpec *specs, int count)
 {
