@@ -163,6 +163,7 @@ private:
    bool m_extended = false;
    uint8_t *m_piece = nullptr;        /* writing: the piece of body being gathered */
    size_t m_pieceUsed = 0;
+   size_t m_pieceDict = 0;            /* bytes of dictionary in front of the piece */
    bool m_direct = true;              /* writing: deflate as the bytes come (no pieces) */
    ZFileDeflater *m_deflater = nullptr; /* the helper threads, once the body passed one piece */
    uint32_t m_bodyCheck = 1;          /* writing in pieces: Adler-32 of the body so far */

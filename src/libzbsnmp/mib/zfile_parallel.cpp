@@ -45,8 +45,6 @@ struct ZFileDeflater
    ZFileJob *jobs[2 * ZFILE_DEFLATE_MAX_HELPERS] = {nullptr};
    unsigned slots = 2;      /* jobs in flight at most: twice the helpers */
    uint64_t submitted = 0, started = 0, written = 0;
-   uint8_t window[ZFILE_DEFLATE_WINDOW];
-   size_t windowLength = 0; /* the end of the last piece handed over, for the next */
    bool stop = false;
 };
 
@@ -202,17 +200,19 @@ int ZFile::SubmitPiece(bool last)
    }
    /* The job takes the piece's block; the next piece gathers in a new one.
       A piece's block has ZFILE_DEFLATE_WINDOW bytes in front of the piece,
-      where the job's dictionary goes: the end of the piece before, which
-      was a whole one (only the last piece is shorter). */
+      where its dictionary goes: the end of the piece before, which was a
+      whole one (only the last piece is shorter). */
    job->data = m_piece - ZFILE_DEFLATE_WINDOW;
-   m_piece = last ? nullptr : data + ZFILE_DEFLATE_WINDOW;
    job->length = m_pieceUsed;
    job->last = last;
-   job->dictLength = d->windowLength;
-   memcpy(job->data + ZFILE_DEFLATE_WINDOW - d->windowLength, d->window, d->windowLength);
-   m_bodyCheck = ZbAdler32(m_bodyCheck, job->data + ZFILE_DEFLATE_WINDOW, job->length);
-   d->windowLength = (job->length < ZFILE_DEFLATE_WINDOW) ? job->length : ZFILE_DEFLATE_WINDOW;
-   memcpy(d->window, job->data + ZFILE_DEFLATE_WINDOW + job->length - d->windowLength, d->windowLength);
+   job->dictLength = m_pieceDict;
+   m_bodyCheck = ZbAdler32(m_bodyCheck, m_piece, m_pieceUsed);
+   if (!last)
+   {
+      m_pieceDict = (m_pieceUsed < ZFILE_DEFLATE_WINDOW) ? m_pieceUsed : ZFILE_DEFLATE_WINDOW;
+      memcpy(data + ZFILE_DEFLATE_WINDOW - m_pieceDict, m_piece + m_pieceUsed - m_pieceDict, m_pieceDict);
+   }
+   m_piece = last ? nullptr : data + ZFILE_DEFLATE_WINDOW;
    m_pieceUsed = 0;
    while (d->submitted - d->written >= d->slots)
       if (WriteOldestJob(d, m_file, m_error) != 0)
