@@ -25,10 +25,15 @@ uint64_t ZbMonotonicMicros()
    // The performance counter, not GetTickCount64: the tick count moves in
    // steps of the system timer (about 15.6 ms), which would fire time-outs
    // and retransmissions up to one step early.
-   LARGE_INTEGER frequency, counter;
-   QueryPerformanceFrequency(&frequency);
+   /* The frequency is fixed at boot: read once. */
+   static const uint64_t f = [] {
+      LARGE_INTEGER frequency;
+      QueryPerformanceFrequency(&frequency);
+      return (uint64_t)frequency.QuadPart;
+   }();
+   LARGE_INTEGER counter;
    QueryPerformanceCounter(&counter);
-   uint64_t f = (uint64_t)frequency.QuadPart, c = (uint64_t)counter.QuadPart;
+   uint64_t c = (uint64_t)counter.QuadPart;
    return c / f * 1000000 + c % f * 1000000 / f;
 #else
    struct timespec ts;

@@ -210,17 +210,6 @@ static ZbUsmPeer *PeerOf(ZbEngine *e, const ZbAgentAddress *agent, SNMP_USMIdent
    return peer;
 }
 
-/* 1 when the datagram is an SNMPv3 message (version 3 in its outer
-   SEQUENCE). */
-static int IsV3Message(const uint8_t *data, uint32_t length)
-{
-   BerCursor c = {data, length}, message, version;
-   uint32_t type, v = 0;
-   return BerGetElement(&c, &type, &message) && type == ASN_TYPE_SEQUENCE &&
-          BerGetElement(&message, &type, &version) && type == ASN_TYPE_INTEGER &&
-          BerDecodeValue(type, version.p, version.left, &v) && v == SNMP_VERSION_3;
-}
-
 /* ---- Sending ---- */
 
 /* Sends the requests of the given slots, each through its family's socket.
@@ -414,7 +403,7 @@ static void HandleV3Datagram(ZbEngine *e, const ZbDatagram *d)
 
 static void HandleDatagram(ZbEngine *e, const ZbDatagram *d)
 {
-   if (IsV3Message(d->data, d->length))
+   if (ZbV3IsMessage(d->data, d->length))
    {
       HandleV3Datagram(e, d);
       return;

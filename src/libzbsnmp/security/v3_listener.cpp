@@ -10,10 +10,6 @@
 
 #include "security/v3_pdu.h"
 
-/* RFC 3414 5: usmStats counters, 1.3.6.1.6.3.15.1.1.N.0 */
-static const uint32_t USM_STATS_NAME[] = {1, 3, 6, 1, 6, 3, 15, 1, 1, 0, 0};
-#define USM_STATS_INDEX 9
-
 ZbV3Listener *ZbV3ListenerNew()
 {
    ZbV3Listener *l = (ZbV3Listener *)calloc(1, sizeof(ZbV3Listener));
@@ -125,14 +121,9 @@ uint32_t ZbV3ListenerTime(const ZbV3Listener *l, int64_t now)
    return t > (int64_t)V3_MAX_INT ? V3_MAX_INT : (uint32_t)t;
 }
 
-static bool SameOctets(const uint8_t *a, uint32_t aLength, const uint8_t *b, uint32_t bLength)
-{
-   return aLength == bLength && (aLength == 0 || memcmp(a, b, aLength) == 0);
-}
-
 static bool IsUser(const ZbUsmIdentityData *d, const uint8_t *user, uint32_t length)
 {
-   return SameOctets((const uint8_t *)d->user, d->userLength, user, length);
+   return ZbV3SameOctets((const uint8_t *)d->user, d->userLength, user, length);
 }
 
 /* The identity of the user for traps from the engine; *userKnown tells
@@ -147,7 +138,7 @@ static ZbV3ListenerUser *FindTrapUser(ZbV3Listener *l, const ZbV3Message &m, boo
          continue;
       *userKnown = true;
       const ZbUsmEngine &e = d->peer.engine;
-      if (e.idLength > 0 && SameOctets(e.id, e.idLength, m.engineId, m.engineIdLength))
+      if (e.idLength > 0 && ZbV3SameOctets(e.id, e.idLength, m.engineId, m.engineIdLength))
          return &l->users[i];
    }
    return nullptr;
@@ -162,7 +153,7 @@ static ZbV3ListenerUser *FindInformUser(ZbV3Listener *l, const uint8_t *user, ui
       ZbUsmIdentityData *d = ZbUsmAccess::Data(l->users[i].identity);
       const ZbUsmEngine &e = d->peer.engine;
       if (IsUser(d, user, length) &&
-          (e.idLength == 0 || SameOctets(e.id, e.idLength, l->engineId, l->engineIdLength)))
+          (e.idLength == 0 || ZbV3SameOctets(e.id, e.idLength, l->engineId, l->engineIdLength)))
          return &l->users[i];
    }
    return nullptr;
@@ -212,9 +203,10 @@ static uint32_t Refuse(ZbV3Listener *l, uint32_t status, ZbUsmStat stat, const Z
    if ((m.flags & V3_FLAG_REPORTABLE) == 0)
       return status;
    SNMP_PDU report(SNMP_CMD_REPORT, "", requestId, SNMP_VERSION_3);
-   uint32_t name[sizeof(USM_STATS_NAME) / sizeof(USM_STATS_NAME[0])];
-   memcpy(name, USM_STATS_NAME, sizeof(name));
-   name[USM_STATS_INDEX] = (uint32_t)stat + 1;
+   uint32_t name[ZB_USM_STATS_PREFIX_LENGTH + 2];
+   memcpy(name, ZB_USM_STATS_PREFIX, sizeof(ZB_USM_STATS_PREFIX));
+   name[ZB_USM_STATS_PREFIX_LENGTH] = (uint32_t)stat + 1;   /* usmStats N.0 */
+   name[ZB_USM_STATS_PREFIX_LENGTH + 1] = 0;
    SNMP_Variable *counter = new (std::nothrow) SNMP_Variable(name, sizeof(name) / sizeof(name[0]));
    if (counter == nullptr)
       return status;
@@ -270,7 +262,7 @@ static uint32_t ReceiveAuthoritative(ZbV3Listener *l, const ZbV3Message &m, int6
       return SNMP_RC_SECURITY_UNAVAILABLE;
    /* Step 3: an engine ID that is not ours. An empty one is discovery
       (RFC 3414 4): answered the same way, and nothing wrong. */
-   if (!SameOctets(m.engineId, m.engineIdLength, l->engineId, l->engineIdLength))
+   if (!ZbV3SameOctets(m.engineId, m.engineIdLength, l->engineId, l->engineIdLength))
       return Refuse(l, m.engineIdLength == 0 ? SNMP_RC_SUCCESS : SNMP_RC_UNKNOWN_ENGINE_ID,
                     USM_STAT_UNKNOWN_ENGINE_IDS, m, requestId, nullptr, nullptr, now, reply,
                     replyLength);
@@ -332,7 +324,7 @@ static uint32_t ReceiveNonAuthoritative(ZbV3Listener *l, ZbUsmIdentityData *own,
    const ZbUsmEngine *ownEngine = own != nullptr ? &own->peer.engine : nullptr;
    if (own != nullptr && IsUser(own, m.user, m.userLength) &&
        (ownEngine->idLength == 0 ||
-        SameOctets(ownEngine->id, ownEngine->idLength, m.engineId, m.engineIdLength)))
+        ZbV3SameOctets(ownEngine->id, ownEngine->idLength, m.engineId, m.engineIdLength)))
    {
       d = own;
       peer = nullptr;
@@ -398,7 +390,7 @@ uint32_t ZbV3ListenerAcknowledge(ZbV3Listener *l, SNMP_PDU *inform, int64_t now,
 {
    const ZbPduSecurity *facts = inform != nullptr ? ZbPduAccess::Security(inform) : nullptr;
    if (facts == nullptr || inform->GetCommand() != SNMP_CMD_INFORM_REQUEST ||
-       !SameOctets(facts->engineId, facts->engineIdLength, l->engineId, l->engineIdLength) ||
+       !ZbV3SameOctets(facts->engineId, facts->engineIdLength, l->engineId, l->engineIdLength) ||
        l->engineIdLength == 0)
       return 0;
    uint32_t userLength = (uint32_t)strlen(facts->user);

@@ -346,7 +346,23 @@ void ZbV3ReceivedFree(ZbV3Received *r)
    r->plainLength = 0;
 }
 
-static bool SameBytes(const uint8_t *a, uint32_t aLength, const uint8_t *b, uint32_t bLength)
+bool ZbV3IsMessage(const uint8_t *data, uint32_t length)
+{
+   BerCursor c = {data, length}, message, version;
+   uint32_t type, v = 0;
+   return BerGetElement(&c, &type, &message) && type == ASN_TYPE_SEQUENCE &&
+          BerGetElement(&message, &type, &version) && type == ASN_TYPE_INTEGER &&
+          BerDecodeValue(type, version.p, version.left, &v) && v == SNMP_VERSION_3;
+}
+
+uint32_t ZbV3LevelOf(uint32_t flags)
+{
+   if ((flags & V3_FLAG_AUTH) == 0)
+      return SNMP_SEC_NO_AUTH_NO_PRIV;
+   return (flags & V3_FLAG_PRIV) ? SNMP_SEC_AUTH_PRIV : SNMP_SEC_AUTH_NO_PRIV;
+}
+
+bool ZbV3SameOctets(const uint8_t *a, uint32_t aLength, const uint8_t *b, uint32_t bLength)
 {
    return aLength == bLength && (aLength == 0 || memcmp(a, b, aLength) == 0);
 }
@@ -391,17 +407,17 @@ uint32_t ZbV3Receive(ZbUsmIdentityData *id, ZbUsmPeer *peer, const uint8_t *data
    }
 
    /* RFC 3414 3.2 steps 3-8, as the non-authoritative side. */
-   bool priv = (m.flags & V3_FLAG_PRIV) != 0;
-   uint32_t level = priv ? SNMP_SEC_AUTH_PRIV : SNMP_SEC_AUTH_NO_PRIV;
+   uint32_t level = ZbV3LevelOf(m.flags);
+   bool priv = (level == SNMP_SEC_AUTH_PRIV);
    /* A level the identity cannot check, or (a response) above its own:
       refused before any work. Whether the PDU may come at it is known once
       the PDU is read. */
    if (!HasKeysFor(id, level) || (!atLeast && level > id->level))
       return SNMP_RC_UNSUPPORTED_SEC_LEVEL;
-   if (!SameBytes(m.user, m.userLength, (const uint8_t *)id->user, id->userLength))
+   if (!ZbV3SameOctets(m.user, m.userLength, (const uint8_t *)id->user, id->userLength))
       return SNMP_RC_UNKNOWN_USER_NAME;
    if (peer->engine.idLength > 0 &&
-       !SameBytes(m.engineId, m.engineIdLength, peer->engine.id, peer->engine.idLength))
+       !ZbV3SameOctets(m.engineId, m.engineIdLength, peer->engine.id, peer->engine.idLength))
       return SNMP_RC_UNKNOWN_ENGINE_ID;
    const ZbUsmLocalKeys *keys = ZbUsmKeysFor(id, peer, m.engineId, m.engineIdLength);
    if (keys == nullptr)
@@ -511,7 +527,7 @@ uint32_t ZbV3EncodeDiscovery(uint32_t msgId, uint32_t maxSize, const uint8_t *pd
 /* ---- Reports ---- */
 
 /* usmStats (RFC 3414 5): 1.3.6.1.6.3.15.1.1.N */
-static const uint32_t USM_STATS_PREFIX[] = {1, 3, 6, 1, 6, 3, 15, 1, 1};
+const uint32_t ZB_USM_STATS_PREFIX[ZB_USM_STATS_PREFIX_LENGTH] = {1, 3, 6, 1, 6, 3, 15, 1, 1};
 static const uint32_t s_usmStatsCode[] = {
    SNMP_RC_UNSUPPORTED_SEC_LEVEL, SNMP_RC_NOT_IN_TIME_WINDOW, SNMP_RC_UNKNOWN_USER_NAME,
    SNMP_RC_UNKNOWN_ENGINE_ID,     SNMP_RC_WRONG_DIGEST,       SNMP_RC_DECRYPTION_ERROR,
@@ -519,9 +535,9 @@ static const uint32_t s_usmStatsCode[] = {
 
 uint32_t ZbUsmReportCode(const uint32_t *name, uint32_t length)
 {
-   const uint32_t prefix = sizeof(USM_STATS_PREFIX) / sizeof(USM_STATS_PREFIX[0]);
+   const uint32_t prefix = ZB_USM_STATS_PREFIX_LENGTH;
    if (name == nullptr || length < prefix + 1 || length > prefix + 2 ||
-       memcmp(name, USM_STATS_PREFIX, sizeof(USM_STATS_PREFIX)) != 0)
+       memcmp(name, ZB_USM_STATS_PREFIX, sizeof(ZB_USM_STATS_PREFIX)) != 0)
       return SNMP_RC_REPORT;
    if (length == prefix + 2 && name[prefix + 1] != 0)
       return SNMP_RC_REPORT;

@@ -127,6 +127,16 @@ struct ZbV3Received
 };
 void ZbV3ReceivedFree(ZbV3Received *r);
 
+/* Whether a datagram is an SNMPv3 message: version 3 in its outer SEQUENCE
+   (RFC 3412 6); the rest is not checked. */
+bool ZbV3IsMessage(const uint8_t *data, uint32_t length);
+
+/* The security level that msgFlags give (RFC 3412 6.4). */
+uint32_t ZbV3LevelOf(uint32_t flags);
+
+/* Whether two octet strings are the same. */
+bool ZbV3SameOctets(const uint8_t *a, uint32_t aLength, const uint8_t *b, uint32_t bLength);
+
 /* Whether a message of the level may be taken with the identity: it holds
    the keys the level needs, and the level is the identity's (exact), or
    at least the identity's (atLeast, a notification receiver), or for a
@@ -175,6 +185,9 @@ uint32_t ZbV3EncodeDiscovery(uint32_t msgId, uint32_t maxSize, const uint8_t *pd
    SNMP_RC_WRONG_DIGEST (5), SNMP_RC_DECRYPTION_ERROR (6); any other name
    SNMP_RC_REPORT. */
 uint32_t ZbUsmReportCode(const uint32_t *name, uint32_t length);
+/* RFC 3414 5: the usmStats counters are ZB_USM_STATS_PREFIX.N.0. */
+#define ZB_USM_STATS_PREFIX_LENGTH 9
+extern const uint32_t ZB_USM_STATS_PREFIX[ZB_USM_STATS_PREFIX_LENGTH];
 
 /* Reads a Report PDU element (tag ASN_PDU_REPORT): its request-id and the
    status code of its first binding (a Report without bindings gives

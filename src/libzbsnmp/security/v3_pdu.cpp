@@ -8,13 +8,6 @@
 static_assert(USM_MAX_ENGINE_ID == ZB_V3_MAX_OCTETS && USM_MAX_NAME == ZB_V3_MAX_OCTETS,
               "a PDU keeps every engine ID and name a message can carry");
 
-uint32_t ZbV3LevelOf(uint32_t flags)
-{
-   if ((flags & V3_FLAG_AUTH) == 0)
-      return SNMP_SEC_NO_AUTH_NO_PRIV;
-   return (flags & V3_FLAG_PRIV) ? SNMP_SEC_AUTH_PRIV : SNMP_SEC_AUTH_NO_PRIV;
-}
-
 /* Copies at most ZB_V3_MAX_OCTETS octets; returns how many. */
 static uint32_t CopyOctets(uint8_t *to, const uint8_t *from, uint32_t length)
 {

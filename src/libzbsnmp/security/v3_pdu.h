@@ -5,9 +5,6 @@
 
 #include "security/v3_message.h"
 
-/* The security level that msgFlags give (RFC 3412 6.4). */
-uint32_t ZbV3LevelOf(uint32_t flags);
-
 /* A new PDU (the caller deletes it) parsed from the PDU element of a
    received message's scopedPDU, of version 3, with the message's msgID,
    level, user and authoritative engine and the scopedPDU's context. NULL

@@ -162,16 +162,6 @@ uint32_t SNMP_UDPTransport::PreParsePDU()
    return m_bytesHeld - held.left;
 }
 
-/* 1 when the message's version field says SNMPv3 (RFC 3412 6). */
-static bool IsV3Message(const uint8_t *data, uint32_t length)
-{
-   BerCursor c = {data, length}, message, version;
-   uint32_t type, v;
-   return BerGetElement(&c, &type, &message) && type == ASN_TYPE_SEQUENCE &&
-          BerGetElement(&message, &type, &version) && type == ASN_TYPE_INTEGER &&
-          BerDecodeValue(type, version.p, version.left, &v) && v == SNMP_VERSION_3;
-}
-
 int SNMP_UDPTransport::Read(SNMP_PDU **pdu, uint32_t timeout, struct sockaddr *sender,
                             socklen_t *senderLen)
 {
@@ -204,7 +194,7 @@ int SNMP_UDPTransport::Read(SNMP_PDU **pdu, uint32_t timeout, struct sockaddr *s
       ClearBuffer();
       return 0;
    }
-   if (IsV3Message(m_buffer + m_startOffset, total))
+   if (ZbV3IsMessage(m_buffer + m_startOffset, total))
    {
       int result = ReadV3(pdu, total, (struct sockaddr *)&from, fromLen);
       ClearBuffer();
