@@ -452,11 +452,7 @@ static void DropText(MibLoader *l, const char *text)
       ZbMibArenaPopText(l->arena, text, strlen(text) + 1);
 }
 
-/* Makes text (an arena text of size bytes, or NULL) the node's name or
-   description (tag): an arena node keeps it where it is; a node that keeps
-   its fields on the heap gets a copy, and the arena text is given back
-   unless keep. The text the field had is dropped first (DropNodeText). 0
-   when the copy cannot be made. */
+/* Drops the node's name or description (tag) before a new one is stored. */
 static void DropNodeText(MibLoader *l, SNMP_MIBObject *node, int tag)
 {
    char *&field = (tag == MIB_TAG_NAME) ? A::Name(node) : A::Description(node);
@@ -471,6 +467,11 @@ static void DropNodeText(MibLoader *l, SNMP_MIBObject *node, int tag)
    }
 }
 
+/* Makes text (an arena text of size bytes, or NULL) the node's name or
+   description (tag): an arena node keeps it where it is; a node that keeps
+   its fields on the heap gets a copy, and the arena text is given back
+   unless keep. The text the field had is dropped first (DropNodeText). 0
+   when the copy cannot be made. */
 static int StoreNodeText(MibLoader *l, SNMP_MIBObject *node, int tag, char *text, uint32_t size, bool keep)
 {
    char *&field = (tag == MIB_TAG_NAME) ? A::Name(node) : A::Description(node);
@@ -600,6 +601,17 @@ static ZbMibExtra *ArenaRecord(MibLoader *l, SNMP_MIBObject *node)
       storage = (storage & ~(uint32_t)ZB_MIB_EXTRA_SHARED) | ZB_MIB_EXTRA_IN_ARENA;
    }
    return extra;
+}
+
+/* The record in which a node that the load builds stores a field that is
+   present or not: *out is NULL when the field is absent and the node has no
+   record (nothing to store). 0 when the record the field needs has no room:
+   a node that shares a record must not keep the shared value. */
+static int RecordForField(MibLoader *l, SNMP_MIBObject *node, bool present, ZbMibExtra **out)
+{
+   bool needed = present || A::Extra(node) != nullptr;
+   *out = needed ? ArenaRecord(l, node) : nullptr;
+   return !needed || *out != nullptr;
 }
 
 static bool ModuleOnly(const ZbMibExtra *extra)
@@ -831,12 +843,10 @@ static int ReadOptionalText(MibLoader *l, SNMP_MIBObject *node, int tag)
       return 0;
    if (inArena)
    {
-      if (text != nullptr || extra != nullptr)
-      {
-         if ((extra = ArenaRecord(l, node)) == nullptr)
-            return 0;
+      if (!RecordForField(l, node, text != nullptr, &extra))
+         return 0;
+      if (extra != nullptr)
          extra->*field = text;
-      }
       return 1;
    }
    switch (tag)
@@ -874,11 +884,11 @@ static int ReadOptionalField(MibLoader *l, SNMP_MIBObject *node, int tag)
          uint32_t length = GetBE32(p);
          if (l->InArena(node))
          {
-            ZbMibExtra *extra = (length != 0 || A::Extra(node) != nullptr) ? ArenaRecord(l, node) : nullptr;
+            ZbMibExtra *extra;
+            if (!RecordForField(l, node, length != 0, &extra))
+               return 0;
             if (extra != nullptr)
                extra->fixedLength = length;
-            else if (length != 0)
-               return 0;
          }
          else
          {
@@ -971,11 +981,11 @@ static int ReadOptionalField(MibLoader *l, SNMP_MIBObject *node, int tag)
          bool implied = p[0] != 0;
          if (l->InArena(node))
          {
-            ZbMibExtra *extra = (implied || A::Extra(node) != nullptr) ? ArenaRecord(l, node) : nullptr;
+            ZbMibExtra *extra;
+            if (!RecordForField(l, node, implied, &extra))
+               return 0;
             if (extra != nullptr)
                extra->indexImplied = implied;
-            else if (implied)
-               return 0;
          }
          else
          {

@@ -237,8 +237,10 @@ int ZFile::Produce()
    }
    if (m_stream.avail_in == 0)
    {
+#ifdef ZFILE_OWN_CHECK
       if (m_stream.next_in != Z_NULL)
          KeepTail(m_compBuffer, (size_t)(m_stream.next_in - m_compBuffer));
+#endif
       size_t n = fread(m_compBuffer, 1, ZFILE_BUFFER_SIZE, m_file);
       if (n == 0)
          return -1;
