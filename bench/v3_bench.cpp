@@ -55,8 +55,9 @@ static int OursDecode(const std::vector<uint8_t> &wire, ZbUsmIdentityData *id)
       return 0;
    SNMP_PDU *pdu = ZbV3MakePdu(r.message, r.scoped);
    ZbV3ReceivedFree(&r);
+   bool made = (pdu != nullptr);
    delete pdu;
-   return pdu != nullptr;
+   return made;
 }
 
 // ---- Net-SNMP ----

@@ -69,7 +69,6 @@ else
   fi
 fi
 tool=${ours:-$build/tools/zbsnmp}
-[ -x "$tool" ] || tool=$build/bin/zbsnmp
 if [ -x "$tool" ] && "$tool" poll --help >/dev/null 2>&1; then
   cmd[ours]=$tool sub[ours]=poll
 elif [ -n "$ours" ]; then

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <new>
 #include <set>
+#include <string_view>
 #include <system_error>
 #include <thread>
 
@@ -158,7 +159,7 @@ std::vector<std::string> MibModuleNamesIn(const char *text, size_t length)
 
 /* The macros whose value notation defines a name ("name OBJECT-TYPE ..."),
    besides "name OBJECT IDENTIFIER ::=". */
-static const char *const kDefiningMacros[] = {
+static const std::string_view kDefiningMacros[] = {
    "OBJECT-TYPE",     "OBJECT-IDENTITY",    "MODULE-IDENTITY",   "NOTIFICATION-TYPE",
    "TRAP-TYPE",       "OBJECT-GROUP",       "NOTIFICATION-GROUP", "MODULE-COMPLIANCE",
    "AGENT-CAPABILITIES",
@@ -227,8 +228,8 @@ std::vector<std::pair<std::string, std::vector<std::string>>> MibDefinitionsIn(c
          }
          else if (lowerBefore && !modules.empty())
          {
-            for (const char *macro : kDefiningMacros)
-               if (TokenIs(text, start, len, macro, strlen(macro)))
+            for (std::string_view macro : kDefiningMacros)
+               if (TokenIs(text, start, len, macro.data(), macro.size()))
                   modules.back().second.push_back(std::string(text + prev.start, prev.length));
          }
          push(start, len, true);

@@ -356,11 +356,19 @@ int ParsePollOptions(int argc, char **argv, PollOptions *o)
          o->maxRepetitions = 0;
          continue;
       }
-      if (a.compare(0, 3, "-Cr") == 0 && a.size() > 3)
+      if (a.compare(0, 3, "-Cr") == 0)
       {
+         // -CrN or -Cr N
+         const char *number = a.c_str() + 3;
+         if (*number == 0)
+         {
+            if (i + 1 >= argc)
+               return UsageError("option " + a + " needs a value", "poll");
+            number = argv[++i];
+         }
          uint64_t n;
-         if (!ParseUnsigned(a.c_str() + 3, 0x7FFFFFFF, &n) || n == 0)
-            return UsageError("invalid max-repetitions '" + a.substr(3) + "' (1 to 2147483647)", "poll");
+         if (!ParseUnsigned(number, 0x7FFFFFFF, &n) || n == 0)
+            return UsageError("invalid max-repetitions '" + std::string(number) + "' (1 to 2147483647)", "poll");
          o->maxRepetitions = (uint32_t)n;
          continue;
       }
@@ -415,12 +423,6 @@ int ParsePollOptions(int argc, char **argv, PollOptions *o)
          if (!ParseUnsigned(value, 10000000, &n) || n == 0)
             return UsageError("invalid window '" + std::string(value) + "'", "poll");
          o->window = (uint32_t)n;
-      }
-      else if (a == "-Cr")
-      {
-         if (!ParseUnsigned(value, 0x7FFFFFFF, &n) || n == 0)
-            return UsageError("invalid max-repetitions '" + std::string(value) + "' (1 to 2147483647)", "poll");
-         o->maxRepetitions = (uint32_t)n;
       }
       else if (a == "--rate")
       {
