@@ -1080,7 +1080,16 @@ static int ReadRecordHead(MibLoader *l, SNMP_MIBObject *node)
    {
       return 0;
    }
-   if (shared == 0 && n > 0)   /* a version-1 name, or a head's that shares nothing */
+   if (stride == 1)   /* a version-2 head: its name from the one before */
+   {
+      char *text = HeadName(l, shared, name, n);
+      if (text == nullptr && shared + n > 0)
+         return 0;
+      A::Name(node) = text;
+      if (text != nullptr)
+         A::Storage(node) |= ZB_MIB_NAME_IN_ARENA;
+   }
+   else if (n > 0)   /* a version-1 name */
    {
       char *text = ZbMibArenaText(l->arena, n + 1);
       if (text == nullptr)
@@ -1089,20 +1098,6 @@ static int ReadRecordHead(MibLoader *l, SNMP_MIBObject *node)
       text[n] = 0;
       A::Name(node) = text;
       A::Storage(node) |= ZB_MIB_NAME_IN_ARENA;
-      if (stride == 1)
-      {
-         l->lastHead = text;
-         l->lastHeadLength = n;
-      }
-   }
-   else if (stride == 1)
-   {
-      char *text = HeadName(l, shared, name, n);
-      if (text == nullptr && shared + n > 0)
-         return 0;
-      A::Name(node) = text;
-      if (text != nullptr)
-         A::Storage(node) |= ZB_MIB_NAME_IN_ARENA;
    }
    A::Status(node) = attributes[0];
    A::Access(node) = attributes[stride];
